@@ -1,0 +1,52 @@
+#include "app/OrvantisApp.h"
+
+#include <chrono>
+
+#include <wx/image.h>
+#include <wx/intl.h>
+#include <wx/msgdlg.h>
+#include <wx/sizer.h>
+#include <wx/socket.h>
+#include <wx/utils.h>
+
+#include "platform/SocketIo.h"
+#include "ui/OrvantisFrame.h"
+
+wxIMPLEMENT_APP(OrvantisApp);
+
+bool OrvantisApp::OnInit()
+{
+    const wxString guardName = wxString::Format(_T("MyApp-%s"), wxGetUserId());
+    m_checker = new wxSingleInstanceChecker(guardName);
+    if (m_checker->IsAnotherRunning()) {
+        wxMessageBox(_("Orvantis is already running... maybe it's minimized - please click it in your "
+                       "taskbar..."),
+                     _("Already Running..."), wxOK | wxCENTRE);
+        return false;
+    }
+
+    wxInitAllImageHandlers();
+    // Connection threads use sockets; the toolkit's socket layer must be set
+    // up on this thread before the first one exists.
+    wxSocketBase::Initialize();
+    orvantis::RaiseDescriptorLimit();
+    // The window's layout keeps alignment flags beside wxEXPAND in the cells
+    // that grow; the toolkit would question that combination at run time.
+    wxSizerFlags::DisableConsistencyChecks();
+
+    OrvantisFrame* frame = new OrvantisFrame(nullptr, -1);
+    frame->Show(true);
+    SetTopWindow(frame);
+    return true;
+}
+
+int OrvantisApp::OnExit()
+{
+    // Let connection threads still serving finish before the toolkit is torn
+    // down under them. Each ends within its 2-second waits; the window they
+    // could use is already gone and they know it.
+    OrvantisFrame::Workers().WaitForNone(std::chrono::seconds(10));
+    delete m_checker;
+    m_checker = nullptr;
+    return 0;
+}

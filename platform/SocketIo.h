@@ -1,0 +1,39 @@
+#pragma once
+// Socket work that the toolkit offers no safe call for.
+//
+// The toolkit's own timed reads and writes wait with select(), whose fd_set
+// cannot hold descriptors numbered 1024 and above: with a thousand phones'
+// connections open, a wait would write past the set and corrupt the stack.
+// Connection threads therefore wait and transfer through these calls.
+
+#include <cstddef>
+
+#include <wx/socket.h>
+
+namespace orvantis {
+
+// wxWidgets listens with a backlog of 5, so a burst of phones connecting at
+// once gets some of them dropped and retried a second later. This widens the
+// backlog of an already listening server to the system's maximum where the OS
+// honours a second listen() call; elsewhere it does nothing.
+void WidenListenBacklog(wxSocketServer& server);
+
+// Puts a connection's descriptor into non-blocking mode, so that a transfer
+// never blocks past its time limit.
+void UseNonBlockingDescriptor(wxSocketBase& socket);
+
+// One receive: waits at most `timeoutMs` for data, then takes what has
+// arrived, up to `capacity` bytes. Returns the byte count, 0 when nothing
+// came in time, the peer closed, or the receive failed.
+std::size_t ReceiveOnce(wxSocketBase& socket, void* buffer, std::size_t capacity, int timeoutMs);
+
+// Sends all `length` bytes, waiting for the peer to take them; gives up when
+// the peer takes nothing for `stallTimeoutMs` or the connection fails.
+// Returns the number of bytes handed over.
+std::size_t SendAll(wxSocketBase& socket, const void* data, std::size_t length, int stallTimeoutMs);
+
+// Lets the process hold as many descriptors as the system allows it, so a
+// burst of connections is not refused at the default soft limit.
+void RaiseDescriptorLimit();
+
+}  // namespace orvantis

@@ -1,0 +1,29 @@
+#!/usr/bin/env bash
+# Runs a command with a private virtual X display (1920x1080x24) and tears
+# the display down afterwards. Usage: with-xvfb.sh [-s WxHxD] command...
+# The display number is picked among free ones, so parallel runs don't clash.
+set -u
+geometry=1920x1080x24
+if [ "${1:-}" = "-s" ]; then geometry=$2; shift 2; fi
+
+for n in $(seq 90 250); do
+  [ -e /tmp/.X11-unix/X$n ] || [ -e /tmp/.X$n-lock ] && continue
+  Xvfb :$n -screen 0 "$geometry" -nolisten tcp -noreset +extension RANDR >/tmp/xvfb-$n.log 2>&1 &
+  xpid=$!
+  for _ in $(seq 1 100); do
+    [ -e /tmp/.X11-unix/X$n ] && break
+    kill -0 $xpid 2>/dev/null || break
+    sleep 0.05
+  done
+  if kill -0 $xpid 2>/dev/null && [ -e /tmp/.X11-unix/X$n ]; then
+    export DISPLAY=:$n
+    "$@"
+    rc=$?
+    kill $xpid 2>/dev/null
+    wait $xpid 2>/dev/null
+    exit $rc
+  fi
+  wait $xpid 2>/dev/null
+done
+echo "with-xvfb: no free display" >&2
+exit 1

@@ -1,0 +1,146 @@
+#include "server/COrvantisReqHandler.h"
+
+#include <cstdlib>
+#include <cstring>
+
+#include "platform/InputInjector.h"
+#include "platform/SocketIo.h"
+#include "server/RequestRouter.h"
+#include "ui/OrvantisFrame.h"
+
+namespace {
+
+constexpr std::size_t kRequestBufferBytes = 2048;
+// Every wait on a connection, for its request or for the peer to take the
+// answer, ends after this long.
+constexpr int kConnectionTimeoutMs = 2000;
+
+class SocketSink : public orvantis::ByteSink {
+public:
+    explicit SocketSink(wxSocketBase& socket) : m_socket(socket) {}
+    void Write(const void* data, std::size_t length) override
+    {
+        orvantis::SendAll(m_socket, data, length, kConnectionTimeoutMs);
+    }
+
+private:
+    wxSocketBase& m_socket;
+};
+
+}  // namespace
+
+namespace orvantis {
+WorkerLifetime::WorkerLifetime() { OrvantisFrame::Workers().Started(); }
+WorkerLifetime::~WorkerLifetime() { OrvantisFrame::Workers().Ended(); }
+}  // namespace orvantis
+
+void COrvantisReqHandler::Start(wxSocketBase* socket, const wxSize& screenshotSize)
+{
+    COrvantisReqHandler* handler = new COrvantisReqHandler(socket, screenshotSize);
+    // All fields are set before Create: the thread may start at once.
+    if (handler->Create(0) != wxTHREAD_NO_ERROR || handler->Run() != wxTHREAD_NO_ERROR) {
+        // The thread never ran, so nothing else will delete the handler; its
+        // destructor closes the connection.
+        delete handler;
+    }
+}
+
+COrvantisReqHandler::COrvantisReqHandler(wxSocketBase* socket, const wxSize& screenshotSize)
+    : wxThread(wxTHREAD_DETACHED),
+      m_socket(socket),
+      m_requestBuf(static_cast<char*>(std::malloc(kRequestBufferBytes))),
+      m_imgWidth(screenshotSize.GetWidth()),
+      m_imgHeight(screenshotSize.GetHeight())
+{
+}
+
+COrvantisReqHandler::~COrvantisReqHandler()
+{
+    if (m_requestBuf)
+        std::free(m_requestBuf);
+    if (m_socket) {
+        // The connection was accepted with wxSOCKET_BLOCK and never reports
+        // events, so no GUI-thread code refers to it: Destroy() shuts it down
+        // and, outside the main thread, deletes it right here, without
+        // touching the toolkit's deferred-deletion list.
+        m_socket->Destroy();
+    }
+}
+
+wxThread::ExitCode COrvantisReqHandler::Entry()
+{
+    if (!m_requestBuf || !OrvantisFrame::Gate().IsOpen())
+        return 0;
+
+    const std::size_t n = orvantis::ReceiveOnce(*m_socket, m_requestBuf, kRequestBufferBytes,
+                                                kConnectionTimeoutMs);
+    if (n < 1 || n > kRequestBufferBytes)
+        return 0;
+
+    std::string path;
+    if (!orvantis::FindRequestPath(m_requestBuf, n, path))
+        return 0;
+    const std::time_t timestamp = std::time(nullptr);
+    const orvantis::Route route = orvantis::ChooseRoute(path);
+
+    std::string capture;
+    if (route.command != orvantis::Command::None) {
+        // The window may be closing: then the command is dropped and no
+        // answer is sent, as for a request that came too late.
+        orvantis::UseGate::Pass<OrvantisFrame> frame(OrvantisFrame::Gate());
+        if (!frame)
+            return 0;
+        switch (route.command) {
+        case orvantis::Command::NextSlide: frame->SendKeyPress(orvantis::VKEY_NEXT, 0); break;
+        case orvantis::Command::PreviousSlide: frame->SendKeyPress(orvantis::VKEY_PRIOR, 0); break;
+        case orvantis::Command::MouseClick: frame->SendMouseClick(); break;
+        case orvantis::Command::Screenshot: frame->TakeScreenshot(&capture); break;
+        case orvantis::Command::None: break;
+        }
+    }
+
+    switch (route.answer) {
+    case orvantis::AnswerKind::None:
+        break;
+    case orvantis::AnswerKind::Page:
+        SendControlPage(route.message, timestamp);
+        break;
+    case orvantis::AnswerKind::File: {
+        bool sent = false;
+        if (!capture.empty()) {
+            // The bytes of this request's own capture, never a file that
+            // another request's capture may be rewriting meanwhile.
+            SendResponse(200, route.contentType, capture.data(), capture.size());
+            sent = true;
+        } else {
+            sent = SendFile(wxString::FromUTF8(route.fileName), route.contentType);
+        }
+        if (!sent)
+            SendResponse(404, "text/html", route.notFoundBody, std::strlen(route.notFoundBody));
+        break;
+    }
+    case orvantis::AnswerKind::NotFound:
+        SendResponse(404, "text/html", "", 0);
+        break;
+    }
+    return 0;
+}
+
+void COrvantisReqHandler::SendResponse(int status, const std::string& contentType, const void* body,
+                                       std::size_t length)
+{
+    SocketSink sink(*m_socket);
+    orvantis::SendResponseTo(sink, status, contentType, body, length);
+}
+
+void COrvantisReqHandler::SendControlPage(const std::string& message, std::time_t timestamp)
+{
+    SocketSink sink(*m_socket);
+    orvantis::SendControlPageTo(sink, message, m_imgWidth, m_imgHeight, static_cast<long>(timestamp));
+}
+
+bool COrvantisReqHandler::SendFile(const wxString& fileName, const std::string& contentType)
+{
+    SocketSink sink(*m_socket);
+    return orvantis::SendFileTo(sink, orvantis::LocateInWorkingDirectory(fileName), contentType);
+}

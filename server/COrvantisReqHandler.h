@@ -1,0 +1,50 @@
+#pragma once
+// One connection's worker: a detached thread that reads one request, carries
+// out its command on the main window and sends one answer, then deletes
+// itself and closes the connection.
+
+#include <cstddef>
+#include <ctime>
+#include <string>
+
+#include <wx/gdicmn.h>
+#include <wx/socket.h>
+#include <wx/thread.h>
+
+#include "server/HttpAnswer.h"
+
+namespace orvantis {
+// Keeps the count of live workers from the first moment of a worker's
+// construction to the last moment of its destruction: as a base listed
+// before wxThread it is built before and destroyed after the thread object.
+class WorkerLifetime {
+protected:
+    WorkerLifetime();
+    ~WorkerLifetime();
+};
+}  // namespace orvantis
+
+class COrvantisReqHandler : private orvantis::WorkerLifetime, public wxThread {
+public:
+    // Takes ownership of `socket` and starts the thread. When the thread
+    // cannot be created or started, the connection is closed and the
+    // handler deleted at once.
+    static void Start(wxSocketBase* socket, const wxSize& screenshotSize);
+
+    virtual ~COrvantisReqHandler();
+
+protected:
+    virtual ExitCode Entry() wxOVERRIDE;
+
+private:
+    COrvantisReqHandler(wxSocketBase* socket, const wxSize& screenshotSize);
+
+    void SendResponse(int status, const std::string& contentType, const void* body, std::size_t length);
+    void SendControlPage(const std::string& message, std::time_t timestamp);
+    bool SendFile(const wxString& fileName, const std::string& contentType);
+
+    wxSocketBase* m_socket;
+    char* m_requestBuf;
+    int m_imgWidth;
+    int m_imgHeight;
+};

@@ -1,0 +1,72 @@
+#pragma once
+// Lets worker threads use an object only while it is alive.
+//
+// The main window is reached from every connection's thread, but it is
+// destroyed on the GUI thread whenever the user closes it. A worker enters
+// the gate before it touches the window and leaves it afterwards; the
+// window's destructor closes the gate, which refuses new entries and waits
+// for those inside to leave. Nothing inside waits on the GUI thread, so the
+// wait is bounded by one desktop operation.
+
+#include <chrono>
+#include <condition_variable>
+#include <cstddef>
+#include <mutex>
+
+namespace orvantis {
+
+class UseGate {
+public:
+    // Opens the gate on `target`; entries are refused until it is open.
+    void Open(void* target);
+    // Refuses new entries and waits until every entry so far has left.
+    void CloseAndWait();
+
+    // Returns the target, or null when the gate is closed. A non-null result
+    // must be matched by one Leave().
+    void* Enter();
+    void Leave();
+
+    bool IsOpen() const;
+
+    // A scoped entry.
+    template <class T>
+    class Pass {
+    public:
+        explicit Pass(UseGate& gate) : m_gate(gate), m_target(static_cast<T*>(gate.Enter())) {}
+        ~Pass() { if (m_target) m_gate.Leave(); }
+        Pass(const Pass&) = delete;
+        Pass& operator=(const Pass&) = delete;
+        T* get() const { return m_target; }
+        T* operator->() const { return m_target; }
+        explicit operator bool() const { return m_target != nullptr; }
+
+    private:
+        UseGate& m_gate;
+        T* m_target;
+    };
+
+private:
+    mutable std::mutex m_mutex;
+    std::condition_variable m_idle;
+    void* m_target = nullptr;
+    std::size_t m_inside = 0;
+};
+
+// Counts the connection workers that are alive, so that the program can let
+// them finish before the toolkit is torn down.
+class WorkerCount {
+public:
+    void Started();
+    void Ended();
+    std::size_t Alive() const;
+    // Waits until no worker is alive or the timeout passes; true when none is.
+    bool WaitForNone(std::chrono::milliseconds timeout);
+
+private:
+    mutable std::mutex m_mutex;
+    std::condition_variable m_none;
+    std::size_t m_alive = 0;
+};
+
+}  // namespace orvantis

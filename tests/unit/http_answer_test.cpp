@@ -1,0 +1,183 @@
+// The answers as bytes on the wire: header, control page and whole files.
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <wx/filefn.h>
+#include <wx/filename.h>
+#include <wx/init.h>
+
+#include "server/HttpAnswer.h"
+
+using orvantis::ByteSink;
+
+namespace {
+
+// Keeps every write call apart, as the connection would see them.
+class RecordingSink : public ByteSink {
+public:
+    void Write(const void* data, std::size_t length) override
+    {
+        writes.emplace_back(static_cast<const char*>(data), length);
+    }
+    std::string All() const
+    {
+        std::string all;
+        for (const auto& w : writes)
+            all += w;
+        return all;
+    }
+    std::vector<std::string> writes;
+};
+
+std::string ReadFile(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+class TempDir {
+public:
+    TempDir()
+    {
+        char tpl[] = "/tmp/orvantis-answer-XXXXXX";
+        path = mkdtemp(tpl);
+    }
+    ~TempDir() { std::system(("rm -rf '" + path + "'").c_str()); }
+    std::string File(const std::string& name, const std::string& bytes) const
+    {
+        const std::string p = path + "/" + name;
+        std::ofstream(p, std::ios::binary) << bytes;
+        return p;
+    }
+    std::string path;
+};
+
+}  // namespace
+
+TEST(ResponseHeader, ExactBytesFor200And404)
+{
+    EXPECT_EQ(orvantis::FormatResponseHeader(200, "text/html", 2162),
+              "HTTP/1.1 200 OK\r\nserver: Orvantis-1.0.0\r\ncontent-type: text/html\r\n"
+              "content-length: 2162\r\nConnection: close\r\n\r\n");
+    // The reason phrase stays "OK" after 404.
+    EXPECT_EQ(orvantis::FormatResponseHeader(404, "text/html", 0),
+              "HTTP/1.1 404 OK\r\nserver: Orvantis-1.0.0\r\ncontent-type: text/html\r\n"
+              "content-length: 0\r\nConnection: close\r\n\r\n");
+}
+
+TEST(ResponseHeader, HeaderAndBodyAreTwoWritesAndAnEmptyBodyIsNone)
+{
+    RecordingSink sink;
+    orvantis::SendResponseTo(sink, 404, "text/html", orvantis::kScreenshotNotFoundBody, 37);
+    ASSERT_EQ(sink.writes.size(), 2u);
+    EXPECT_EQ(sink.writes[1], "Sorry: Can't validate your request...");
+    EXPECT_NE(sink.writes[0].find("content-length: 37\r\n"), std::string::npos);
+
+    RecordingSink empty;
+    orvantis::SendResponseTo(empty, 404, "text/html", "", 0);
+    ASSERT_EQ(empty.writes.size(), 1u);
+}
+
+TEST(ControlPage, MatchesTheGoldenPageByteForByte)
+{
+    const std::string golden = ReadFile(ORVANTIS_TEST_DATA_DIR "/control_page_welcome.html");
+    ASSERT_FALSE(golden.empty());
+    EXPECT_EQ(orvantis::FormatControlPage("Welcome to Orvantis", 300, 225, 1765432109L), golden);
+}
+
+TEST(ControlPage, PageAnswerCarriesTheWholePageWithoutLineBreaks)
+{
+    RecordingSink sink;
+    orvantis::SendControlPageTo(sink, "Done Command:  Mouse Click", 300, 225, 1765432109L);
+    ASSERT_EQ(sink.writes.size(), 2u);
+    const std::string& page = sink.writes[1];
+    EXPECT_GT(page.size(), 2000u);
+    EXPECT_EQ(sink.writes[0], orvantis::FormatResponseHeader(200, "text/html", static_cast<long>(page.size())));
+    EXPECT_EQ(page.find_first_of("\r\n"), std::string::npos);
+    EXPECT_NE(page.find(" Done Command:  Mouse Click "), std::string::npos);
+    EXPECT_NE(page.find("<img width=\"300\" height=\"225\" src=\"/getss1765432109\"/>"), std::string::npos);
+}
+
+TEST(ControlPage, MessageGoesInUnchangedEvenWithPercentSigns)
+{
+    const std::string page = orvantis::FormatControlPage("100% <b>done</b> %s %d", 300, 225, 7);
+    EXPECT_NE(page.find("100% <b>done</b> %s %d"), std::string::npos);
+    EXPECT_NE(page.find("src=\"/getss7\""), std::string::npos);
+}
+
+TEST(FileAnswer, WholeFileWithItsLength)
+{
+    TempDir dir;
+    std::string bytes(300000, '\0');
+    for (size_t i = 0; i < bytes.size(); ++i)
+        bytes[i] = static_cast<char>(i * 7 + 3);
+    const std::string path = dir.File("ss.jpg", bytes);
+
+    RecordingSink sink;
+    ASSERT_TRUE(orvantis::SendFileTo(sink, wxString::FromUTF8(path.c_str()), "image/JPEG"));
+    ASSERT_EQ(sink.writes.size(), 2u);
+    EXPECT_EQ(sink.writes[0], orvantis::FormatResponseHeader(200, "image/JPEG", 300000));
+    EXPECT_EQ(sink.writes[1], bytes);
+}
+
+TEST(FileAnswer, MissingOrEmptyFileSendsNothing)
+{
+    TempDir dir;
+    RecordingSink sink;
+    EXPECT_FALSE(orvantis::SendFileTo(sink, wxString::FromUTF8((dir.path + "/bg.gif").c_str()), "image/GIF"));
+    const std::string empty = dir.File("bg.gif", "");
+    EXPECT_FALSE(orvantis::SendFileTo(sink, wxString::FromUTF8(empty.c_str()), "image/GIF"));
+    EXPECT_TRUE(sink.writes.empty());
+}
+
+TEST(FileAnswer, NoBufferMeansNothingSentNotAHeaderWithoutItsBody)
+{
+    TempDir dir;
+    const std::string path = dir.File("bg.gif", "GIF89a....");
+    RecordingSink sink;
+    EXPECT_FALSE(orvantis::SendFileTo(sink, wxString::FromUTF8(path.c_str()), "image/GIF",
+                                      [](std::size_t) -> void* { return nullptr; }));
+    EXPECT_TRUE(sink.writes.empty());
+}
+
+namespace {
+std::string g_shrinkPath;
+void* ShrinkFileThenAllocate(std::size_t size)
+{
+    // The file loses its tail between its length being taken and its read.
+    truncate(g_shrinkPath.c_str(), 1000);
+    return std::malloc(size);
+}
+}  // namespace
+
+TEST(FileAnswer, FileThatShrankMeanwhileAnnouncesOnlyTheBytesThatFollow)
+{
+    TempDir dir;
+    g_shrinkPath = dir.File("ss.jpg", std::string(5000, 'x'));
+    RecordingSink sink;
+    ASSERT_TRUE(orvantis::SendFileTo(sink, wxString::FromUTF8(g_shrinkPath.c_str()), "image/JPEG",
+                                     ShrinkFileThenAllocate));
+    ASSERT_EQ(sink.writes.size(), 2u);
+    EXPECT_EQ(sink.writes[0], orvantis::FormatResponseHeader(200, "image/JPEG", 1000));
+    EXPECT_EQ(sink.writes[1].size(), 1000u);
+}
+
+TEST(Location, BareNamesResolveInTheCurrentDirectoryLookedUpEachTime)
+{
+    TempDir a, b;
+    const wxString before = wxGetCwd();
+    ASSERT_TRUE(wxSetWorkingDirectory(wxString::FromUTF8(a.path.c_str())));
+    EXPECT_EQ(orvantis::LocateInWorkingDirectory("ss.jpg"), wxString::FromUTF8((a.path + "/ss.jpg").c_str()));
+    ASSERT_TRUE(wxSetWorkingDirectory(wxString::FromUTF8(b.path.c_str())));
+    EXPECT_EQ(orvantis::LocateInWorkingDirectory("bg.gif"), wxString::FromUTF8((b.path + "/bg.gif").c_str()));
+    wxSetWorkingDirectory(before);
+}

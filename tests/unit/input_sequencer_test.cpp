@@ -1,0 +1,349 @@
+// The records and pauses of a key press and a click, and how the desktop
+// operations of several connection threads follow one another.
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <fstream>
+#include <mutex>
+#include <sstream>
+#include <thread>
+#include <vector>
+
+#include <wx/image.h>
+#include <wx/init.h>
+#include <wx/mstream.h>
+
+#include "control/DesktopController.h"
+#include "control/InputSequencer.h"
+
+using namespace orvantis;
+
+namespace {
+
+// One event seen by the fake: a record or a pause.
+struct Event {
+    enum Type { Record, Pause, Grab } type;
+    InputRecord record;
+    int ms;
+    std::thread::id thread;
+
+    bool operator==(const Event& o) const
+    {
+        return type == o.type && (type == Pause ? ms == o.ms : record == o.record);
+    }
+};
+
+std::ostream& operator<<(std::ostream& os, const Event& e)
+{
+    if (e.type == Event::Pause)
+        return os << "pause(" << e.ms << ")";
+    if (e.type == Event::Grab)
+        return os << "grab";
+    static const char* kinds[] = {"down", "up", "button-down", "button-up"};
+    return os << kinds[static_cast<int>(e.record.kind)] << "(0x" << std::hex << e.record.virtualKey << std::dec
+              << ")";
+}
+
+Event Rec(InputKind kind, std::uint16_t key = 0) { return {Event::Record, {kind, key}, 0, {}}; }
+Event Pause(int ms) { return {Event::Pause, {}, ms, {}}; }
+
+// Records what reaches the system, and the pauses in between, in one
+// timeline shared by all threads.
+class Recorder : public InputInjector {
+public:
+    void Send(const InputRecord& record) override { Add({Event::Record, record, 0, std::this_thread::get_id()}); }
+    void Grabbed() { Add({Event::Grab, {}, 0, std::this_thread::get_id()}); }
+    void Sleep(int ms)
+    {
+        Add({Event::Pause, {}, ms, std::this_thread::get_id()});
+        if (realPauses)
+            std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+    }
+    std::vector<Event> Events()
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return m_events;
+    }
+    std::vector<Event> RecordsOnly()
+    {
+        std::vector<Event> out;
+        for (const Event& e : Events())
+            if (e.type == Event::Record)
+                out.push_back(e);
+        return out;
+    }
+    bool realPauses = false;
+
+private:
+    void Add(const Event& e)
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_events.push_back(e);
+    }
+    std::mutex m_mutex;
+    std::vector<Event> m_events;
+};
+
+class FakeGrabber : public ScreenGrabber {
+public:
+    bool GrabPrimary(wxImage& out) override
+    {
+        ++grabs;
+        if (recorder)
+            recorder->Grabbed();
+        if (!display)
+            return false;
+        out = wxImage(width, height, false);
+        unsigned char* p = out.GetData();
+        for (int i = 0; i < width * height; ++i) {
+            p[3 * i] = shade;
+            p[3 * i + 1] = 0;
+            p[3 * i + 2] = 255 - shade;
+        }
+        return true;
+    }
+    bool display = true;
+    int width = 64;
+    int height = 48;
+    unsigned char shade = 200;
+    std::atomic<int> grabs{0};
+    Recorder* recorder = nullptr;
+};
+
+class WxEnvironment : public ::testing::Environment {
+public:
+    void SetUp() override
+    {
+        m_init = new wxInitializer();
+        if (!wxImage::FindHandler(wxBITMAP_TYPE_JPEG))
+            wxImage::AddHandler(new wxJPEGHandler);
+    }
+    void TearDown() override { delete m_init; }
+
+private:
+    wxInitializer* m_init = nullptr;
+};
+const auto* const g_wxEnvironment = ::testing::AddGlobalTestEnvironment(new WxEnvironment);
+
+}  // namespace
+
+TEST(KeyPress, PlainPressIsTwoRecordsAroundOnePause)
+{
+    Recorder r;
+    InputSequencer(r, [&](int ms) { r.Sleep(ms); }).KeyPress(VKEY_NEXT, 0);
+    EXPECT_EQ(r.Events(), (std::vector<Event>{Rec(InputKind::KeyDown, 0x22), Pause(20), Rec(InputKind::KeyUp, 0x22)}));
+}
+
+TEST(KeyPress, ModifiersGoDownCtrlAltShiftAndComeUpInReverse)
+{
+    Recorder r;
+    InputSequencer seq(r, [&](int ms) { r.Sleep(ms); });
+    seq.KeyPress('K', KEYMOD_CTRL | KEYMOD_SHIFT);
+    EXPECT_EQ(r.Events(), (std::vector<Event>{
+                              Rec(InputKind::KeyDown, VKEY_CONTROL), Pause(20),
+                              Rec(InputKind::KeyDown, VKEY_SHIFT), Pause(20),
+                              Rec(InputKind::KeyDown, 'K'), Pause(20),
+                              Rec(InputKind::KeyUp, 'K'), Pause(20),
+                              Rec(InputKind::KeyUp, VKEY_SHIFT), Pause(20),
+                              Rec(InputKind::KeyUp, VKEY_CONTROL)}));
+
+    Recorder all;
+    InputSequencer(all, [&](int ms) { all.Sleep(ms); }).KeyPress(VKEY_F1, KEYMOD_CTRL | KEYMOD_ALT | KEYMOD_SHIFT);
+    EXPECT_EQ(all.RecordsOnly(), (std::vector<Event>{
+                                     Rec(InputKind::KeyDown, VKEY_CONTROL), Rec(InputKind::KeyDown, VKEY_MENU),
+                                     Rec(InputKind::KeyDown, VKEY_SHIFT), Rec(InputKind::KeyDown, VKEY_F1),
+                                     Rec(InputKind::KeyUp, VKEY_F1), Rec(InputKind::KeyUp, VKEY_SHIFT),
+                                     Rec(InputKind::KeyUp, VKEY_MENU), Rec(InputKind::KeyUp, VKEY_CONTROL)}));
+    EXPECT_EQ(all.Events().size(), 8u + 7u);
+}
+
+TEST(KeyPress, UnknownModifierBitsAndHighKeyBitsAreIgnored)
+{
+    Recorder plain, odd;
+    InputSequencer(plain, [&](int ms) { plain.Sleep(ms); }).KeyPress(VKEY_PRIOR, 0);
+    InputSequencer(odd, [&](int ms) { odd.Sleep(ms); }).KeyPress(0x7FFF0000 | VKEY_PRIOR, 0x8 | 0x100);
+    EXPECT_EQ(plain.Events(), odd.Events());
+
+    Recorder high;
+    InputSequencer(high, [&](int ms) { high.Sleep(ms); }).KeyPress(0x12345, 0);
+    EXPECT_EQ(high.RecordsOnly(), (std::vector<Event>{Rec(InputKind::KeyDown, 0x2345), Rec(InputKind::KeyUp, 0x2345)}));
+}
+
+TEST(MouseClick, TwoButtonRecordsTenMillisecondsApart)
+{
+    Recorder r;
+    InputSequencer(r, [&](int ms) { r.Sleep(ms); }).MouseClick();
+    EXPECT_EQ(r.Events(), (std::vector<Event>{Rec(InputKind::LeftButtonDown), Pause(10), Rec(InputKind::LeftButtonUp)}));
+}
+
+TEST(DesktopController, CommandsFromManyThreadsNeverInterleave)
+{
+    Recorder r;
+    r.realPauses = true;
+    FakeGrabber grabber;
+    wxMutex mutex;
+    DesktopController desktop(mutex, r, grabber, [&](int ms) { r.Sleep(ms); }, [] { return wxString("/nonexistent/dir/ss.jpg"); });
+
+    std::vector<std::thread> threads;
+    for (int i = 0; i < 6; ++i) {
+        threads.emplace_back([&, i] {
+            for (int n = 0; n < 3; ++n) {
+                if (i % 3 == 0)
+                    desktop.SendKeyPress(VKEY_NEXT, 0);
+                else if (i % 3 == 1)
+                    desktop.SendKeyPress(VKEY_PRIOR, KEYMOD_SHIFT);
+                else
+                    desktop.SendMouseClick();
+            }
+        });
+    }
+    for (auto& t : threads)
+        t.join();
+
+    // Records of one command come from one thread, in one unbroken run, and
+    // every press is released before the next command's first record.
+    const std::vector<Event> records = r.RecordsOnly();
+    ASSERT_EQ(records.size(), 2u * 6 + 4u * 6 + 2u * 6);
+    int held = 0;
+    std::thread::id owner;
+    for (const Event& e : records) {
+        const bool down = e.record.kind == InputKind::KeyDown || e.record.kind == InputKind::LeftButtonDown;
+        if (held == 0)
+            owner = e.thread;
+        EXPECT_EQ(e.thread, owner) << "records of two commands interleaved";
+        held += down ? 1 : -1;
+        ASSERT_GE(held, 0);
+    }
+    EXPECT_EQ(held, 0);
+}
+
+TEST(DesktopController, ClickAskedForDuringAKeyPressStartsAfterItsLastRecord)
+{
+    Recorder r;
+    r.realPauses = true;
+    FakeGrabber grabber;
+    wxMutex mutex;
+    DesktopController desktop(mutex, r, grabber, [&](int ms) { r.Sleep(ms); }, [] { return wxString(); });
+
+    std::thread key([&] { desktop.SendKeyPress('A', KEYMOD_CTRL | KEYMOD_ALT); });
+    while (r.Events().empty())
+        std::this_thread::yield();
+    desktop.SendMouseClick();
+    key.join();
+
+    const std::vector<Event> records = r.RecordsOnly();
+    ASSERT_EQ(records.size(), 8u);
+    EXPECT_EQ(records[5], Rec(InputKind::KeyUp, VKEY_CONTROL));
+    EXPECT_EQ(records[6], Rec(InputKind::LeftButtonDown));
+}
+
+namespace {
+
+class ScreenshotTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        char tpl[] = "/tmp/orvantis-shot-XXXXXX";
+        dir = mkdtemp(tpl);
+    }
+    void TearDown() override { std::system(("chmod -R u+w '" + dir + "'; rm -rf '" + dir + "'").c_str()); }
+    static std::string Read(const std::string& path)
+    {
+        std::ifstream in(path, std::ios::binary);
+        std::stringstream s;
+        s << in.rdbuf();
+        return s.str();
+    }
+    std::string dir;
+};
+
+wxImage Decode(const std::string& jpeg)
+{
+    wxMemoryInputStream in(jpeg.data(), jpeg.size());
+    return wxImage(in, wxBITMAP_TYPE_JPEG);
+}
+
+}  // namespace
+
+TEST_F(ScreenshotTest, WritesTheFileAndHandsOverTheSameBytes)
+{
+    Recorder r;
+    FakeGrabber grabber;
+    wxMutex mutex;
+    const std::string path = dir + "/ss.jpg";
+    DesktopController desktop(mutex, r, grabber, [&](int ms) { r.Sleep(ms); },
+                              [&] { return wxString::FromUTF8(path.c_str()); });
+
+    std::string first, second;
+    desktop.TakeScreenshot(&first);
+    grabber.shade = 20;
+    grabber.width = 80;
+    desktop.TakeScreenshot(&second);
+
+    // The pause comes first, before the lock and the grab.
+    EXPECT_EQ(r.Events(), (std::vector<Event>{Pause(100), Pause(100)}));
+    ASSERT_FALSE(second.empty());
+    EXPECT_EQ(Read(path), second) << "the file holds the second capture, whole";
+    const wxImage decoded = Decode(second);
+    ASSERT_TRUE(decoded.IsOk());
+    EXPECT_EQ(decoded.GetWidth(), 80);
+    EXPECT_EQ(decoded.GetHeight(), 48);
+    EXPECT_NEAR(decoded.GetRed(5, 5), 20, 8);
+    EXPECT_NEAR(decoded.GetBlue(5, 5), 235, 8);
+}
+
+TEST_F(ScreenshotTest, UnwritableDirectoryLeavesNoFileButTheBytesStillCome)
+{
+    Recorder r;
+    FakeGrabber grabber;
+    wxMutex mutex;
+    // A directory that does not exist cannot be written, not even by root.
+    const std::string path = dir + "/gone/ss.jpg";
+    DesktopController desktop(mutex, r, grabber, [&](int ms) { r.Sleep(ms); },
+                              [&] { return wxString::FromUTF8(path.c_str()); });
+    std::string jpeg;
+    desktop.TakeScreenshot(&jpeg);
+    EXPECT_FALSE(jpeg.empty());
+    EXPECT_FALSE(std::ifstream(path).good());
+}
+
+TEST_F(ScreenshotTest, NoDisplayMeansNoBytesAndTheOldFileStays)
+{
+    Recorder r;
+    FakeGrabber grabber;
+    grabber.display = false;
+    wxMutex mutex;
+    const std::string path = dir + "/ss.jpg";
+    std::ofstream(path) << "previous capture";
+    DesktopController desktop(mutex, r, grabber, [&](int ms) { r.Sleep(ms); },
+                              [&] { return wxString::FromUTF8(path.c_str()); });
+    std::string jpeg = "stale";
+    desktop.TakeScreenshot(&jpeg);
+    EXPECT_TRUE(jpeg.empty());
+    EXPECT_EQ(Read(path), "previous capture");
+}
+
+TEST_F(ScreenshotTest, CaptureWaitsForAKeyPressInProgress)
+{
+    Recorder r;
+    r.realPauses = true;
+    FakeGrabber grabber;
+    wxMutex mutex;
+    DesktopController desktop(mutex, r, grabber, [&](int ms) { r.Sleep(ms); },
+                              [&] { return wxString::FromUTF8((dir + "/ss.jpg").c_str()); });
+    grabber.recorder = &r;
+    // Ctrl+Alt+Shift+key holds the lock for 7 pauses of 20 ms, longer than
+    // the capture's own 100 ms pause.
+    std::thread key([&] { desktop.SendKeyPress('Q', KEYMOD_CTRL | KEYMOD_ALT | KEYMOD_SHIFT); });
+    while (r.Events().empty())
+        std::this_thread::yield();
+    std::string jpeg;
+    desktop.TakeScreenshot(&jpeg);
+    key.join();
+    const std::vector<Event> events = r.Events();
+    ASSERT_EQ(events.back().type, Event::Grab) << "the screen was copied while a key was still held";
+    EXPECT_EQ(grabber.grabs, 1);
+}

@@ -1,0 +1,17 @@
+// The address timer of the main window: every 2 seconds it says in the status
+// bar whether the server runs, and shows the next URL under which a phone can
+// reach this PC.
+
+#include "platform/HostLookup.h"
+#include "ui/AddressLabel.h"
+#include "ui/OrvantisFrame.h"
+
+void OrvantisFrame::OnAddressTimer(wxTimerEvent& WXUNUSED(event))
+{
+    const bool serverUp = m_server != nullptr && m_server->IsOk();
+    const orvantis::AddressTick tick =
+        orvantis::RunAddressTick(serverUp, m_tickCount, m_serverPort, orvantis::OpenHostLookup);
+    m_statusBar->SetStatusText(tick.statusText, 0);
+    if (tick.updateLabel)
+        m_urlLabel->SetLabel(tick.label);
+}

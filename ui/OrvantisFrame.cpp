@@ -1,0 +1,217 @@
+#include "ui/OrvantisFrame.h"
+
+#include <wx/font.h>
+#include <wx/icon.h>
+#include <wx/image.h>
+#include <wx/intl.h>
+#include <wx/sizer.h>
+
+#include "control/DesktopController.h"
+#include "platform/Browser.h"
+#include "platform/InputInjector.h"
+#include "platform/ScreenGrabber.h"
+#include "server/HttpAnswer.h"
+
+OrvantisFrame* g_mainFrame = nullptr;
+
+const long OrvantisFrame::ID_STATICBITMAP2 = wxNewId();
+const long OrvantisFrame::ID_STATICTEXT3 = wxNewId();
+const long OrvantisFrame::ID_STATICBITMAP1 = wxNewId();
+const long OrvantisFrame::ID_STATICTEXT1 = wxNewId();
+const long OrvantisFrame::ID_STATICTEXT2 = wxNewId();
+const long OrvantisFrame::ID_STATICTEXT5 = wxNewId();
+const long OrvantisFrame::ID_STATICTEXT6 = wxNewId();
+const long OrvantisFrame::ID_STATICTEXT7 = wxNewId();
+const long OrvantisFrame::ID_STATICBITMAP3 = wxNewId();
+const long OrvantisFrame::ID_PANEL1 = wxNewId();
+const long OrvantisFrame::ID_MENU_ABOUT = wxNewId();
+const long OrvantisFrame::ID_MENU_OFFICIAL_PAGE = wxNewId();
+const long OrvantisFrame::ID_STATUSBAR1 = wxNewId();
+const long OrvantisFrame::ID_ADDRESS_TIMER = wxNewId();
+
+wxBEGIN_EVENT_TABLE(OrvantisFrame, wxFrame)
+    EVT_SOCKET(ID_SERVER_SOCKET, OrvantisFrame::OnServerEvent)
+    EVT_TIMER(ID_ADDRESS_TIMER, OrvantisFrame::OnAddressTimer)
+wxEND_EVENT_TABLE()
+
+namespace {
+
+// A picture from the working directory, or an empty bitmap when the file is
+// missing or unreadable (the toolkit's log reports which).
+wxBitmap LoadPicture(const wxString& fileName)
+{
+    wxImage image(fileName, wxBITMAP_TYPE_ANY);
+    return image.IsOk() ? wxBitmap(image) : wxBitmap();
+}
+
+wxFont BoldSwissFont(int points, const wxString& face)
+{
+    return wxFont(points, wxFONTFAMILY_SWISS, wxFONTSTYLE_NORMAL, wxFONTWEIGHT_BOLD, false, face,
+                  wxFONTENCODING_DEFAULT);
+}
+
+}  // namespace
+
+orvantis::UseGate& OrvantisFrame::Gate()
+{
+    static orvantis::UseGate gate;
+    return gate;
+}
+
+orvantis::WorkerCount& OrvantisFrame::Workers()
+{
+    static orvantis::WorkerCount workers;
+    return workers;
+}
+
+OrvantisFrame::OrvantisFrame(wxWindow* parent, wxWindowID WXUNUSED(id))
+    : m_controlMutex(nullptr),
+      m_server(nullptr),
+      m_addressTimer(this, ID_ADDRESS_TIMER),
+      m_tickCount(0),
+      m_serverPort(80)
+{
+    const wxColour white(255, 255, 255);
+
+    Create(parent, wxID_ANY, _("Orvantis"), wxDefaultPosition, wxDefaultSize,
+           wxCAPTION | wxSYSTEM_MENU | wxCLOSE_BOX | wxMINIMIZE_BOX | wxFRAME_SHAPED,
+           _T("wxID_ANY"));
+    SetBackgroundColour(white);
+
+    const wxBitmap iconPicture = LoadPicture(_T("OrvantisLogoIconSmall.ICO"));
+    if (iconPicture.IsOk()) {
+        wxIcon icon;
+        icon.CopyFromBitmap(iconPicture);
+        SetIcon(icon);
+    }
+
+    wxFlexGridSizer* frameSizer = new wxFlexGridSizer(1, 1, 0, 0);
+    frameSizer->AddGrowableCol(0);
+    frameSizer->AddGrowableRow(0);
+    m_panel = new wxPanel(this, ID_PANEL1, wxDefaultPosition, wxDefaultSize, 0, _T("ID_PANEL1"));
+    m_panel->SetBackgroundColour(white);
+
+    wxFlexGridSizer* panelSizer = new wxFlexGridSizer(3, 1, 0, 0);
+    panelSizer->AddGrowableCol(0);
+    panelSizer->AddGrowableRow(0);
+    panelSizer->AddGrowableRow(1);
+    m_topGradient = new wxStaticBitmap(m_panel, ID_STATICBITMAP2, LoadPicture(_T("gradt.png")),
+                                       wxDefaultPosition, wxDefaultSize, 0, _T("ID_STATICBITMAP2"));
+    panelSizer->Add(m_topGradient, 1, wxBOTTOM | wxLEFT | wxRIGHT | wxALIGN_CENTER, 0);
+    m_phonesText = new wxStaticText(
+        m_panel, ID_STATICTEXT3,
+        _("Any phone with WIFI: iPhone, Nokia N-Series, E-Series, Windows Mobile, Blackberry, etc..."),
+        wxDefaultPosition, wxDefaultSize, 0, _T("ID_STATICTEXT3"));
+    panelSizer->Add(m_phonesText, 1, wxALL | wxALIGN_CENTER, 2);
+
+    wxFlexGridSizer* logoRow = new wxFlexGridSizer(1, 2, 0, 0);
+    logoRow->AddGrowableCol(0);
+    logoRow->AddGrowableRow(0);
+    m_logoBitmap = new wxStaticBitmap(m_panel, ID_STATICBITMAP1, LoadPicture(_T("OrvantisLogo100px.png")),
+                                      wxDefaultPosition, wxDefaultSize, 0, _T("ID_STATICBITMAP1"));
+    logoRow->Add(m_logoBitmap, 1, wxALL | wxALIGN_CENTER, 5);
+
+    wxFlexGridSizer* textColumn = new wxFlexGridSizer(4, 1, 0, 0);
+    textColumn->AddGrowableCol(0);
+    for (int row = 0; row < 4; ++row)
+        textColumn->AddGrowableRow(row);
+    m_openUrlCaption = new wxStaticText(m_panel, ID_STATICTEXT1, _("Open URL in phone Web-Browser:"),
+                                        wxDefaultPosition, wxDefaultSize, 0, _T("ID_STATICTEXT1"));
+    m_openUrlCaption->SetFont(BoldSwissFont(16, _T("Trebuchet MS")));
+    textColumn->Add(m_openUrlCaption, 1, wxALL | wxALIGN_CENTER_VERTICAL, 5);
+    m_urlLabel = new wxStaticText(m_panel, ID_STATICTEXT2, _("Getting URL, Please wait..."),
+                                  wxDefaultPosition, wxDefaultSize, 0, _T("ID_STATICTEXT2"));
+    m_urlLabel->SetFont(BoldSwissFont(18, _T("Trebuchet MS")));
+    textColumn->Add(m_urlLabel, 1, wxALL | wxALIGN_CENTER_VERTICAL, 5);
+    m_wifiHintText = new wxStaticText(
+        m_panel, ID_STATICTEXT5,
+        _("Connect phone to the WIFI access-point that links to this computer's LAN."),
+        wxDefaultPosition, wxDefaultSize, 0, _T("ID_STATICTEXT5"));
+    textColumn->Add(m_wifiHintText, 1, wxALL | wxALIGN_CENTER, 5);
+    m_sameWifiText = new wxStaticText(m_panel, ID_STATICTEXT6,
+                                      _("Or connect this computer to the same WIFI as phone."),
+                                      wxDefaultPosition, wxDefaultSize, 0, _T("ID_STATICTEXT6"));
+    textColumn->Add(m_sameWifiText, 1, wxALL | wxALIGN_CENTER, 5);
+    logoRow->Add(textColumn, 1, wxALL | wxEXPAND | wxALIGN_CENTER, 0);
+    panelSizer->Add(logoRow, 1, wxALL | wxEXPAND | wxALIGN_CENTER, 0);
+
+    m_firewallNote = new wxStaticText(m_panel, ID_STATICTEXT7,
+                                      _("Note: Make sure your firewall allows port 80 and Orvantis.exe"),
+                                      wxDefaultPosition, wxDefaultSize, 0, _T("ID_STATICTEXT7"));
+    m_firewallNote->SetFont(BoldSwissFont(9, _T("Tahoma")));
+    panelSizer->Add(m_firewallNote, 1, wxALL | wxALIGN_CENTER, 5);
+    m_bottomGradient = new wxStaticBitmap(m_panel, ID_STATICBITMAP3, LoadPicture(_T("gradb.png")),
+                                          wxDefaultPosition, wxDefaultSize, 0, _T("ID_STATICBITMAP3"));
+    panelSizer->Add(m_bottomGradient, 1, wxALL | wxALIGN_CENTER, 0);
+
+    m_panel->SetSizer(panelSizer);
+    panelSizer->Fit(m_panel);
+    panelSizer->SetSizeHints(m_panel);
+    frameSizer->Add(m_panel, 1, wxBOTTOM | wxLEFT | wxRIGHT | wxEXPAND | wxALIGN_CENTER, 0);
+    SetSizer(frameSizer);
+
+    m_statusBar = new wxStatusBar(this, ID_STATUSBAR1, 0, _T("ID_STATUSBAR1"));
+    const int fieldWidths[1] = {-10};
+    const int fieldStyles[1] = {wxSB_NORMAL};
+    m_statusBar->SetFieldsCount(1, fieldWidths);
+    m_statusBar->SetStatusStyles(1, fieldStyles);
+    SetStatusBar(m_statusBar);
+
+    m_menuBar = new wxMenuBar();
+    m_aboutMenu = new wxMenu();
+    m_aboutItem = new wxMenuItem(m_aboutMenu, ID_MENU_ABOUT, _("About Orvantis"), wxEmptyString,
+                                 wxITEM_NORMAL);
+    m_aboutMenu->Append(m_aboutItem);
+    m_menuBar->Append(m_aboutMenu, _("About"));
+    m_helpMenu = new wxMenu();
+    m_officialPageItem = new wxMenuItem(m_helpMenu, ID_MENU_OFFICIAL_PAGE,
+                                        _("Show Official Page to see more info..."), wxEmptyString,
+                                        wxITEM_NORMAL);
+    m_helpMenu->Append(m_officialPageItem);
+    m_menuBar->Append(m_helpMenu, _("Help"));
+    SetMenuBar(m_menuBar);
+
+    frameSizer->Fit(this);
+    frameSizer->SetSizeHints(this);
+
+    Connect(ID_MENU_ABOUT, wxEVT_COMMAND_MENU_SELECTED,
+            wxCommandEventHandler(OrvantisFrame::OnAbout));
+    Connect(ID_MENU_OFFICIAL_PAGE, wxEVT_COMMAND_MENU_SELECTED,
+            wxCommandEventHandler(OrvantisFrame::OnOfficialPage));
+
+    m_controlMutex = new wxMutex();
+    m_input = orvantis::CreateSystemInputInjector();
+    m_grabber = orvantis::CreateScreenGrabber();
+    m_desktop = MakeDesktopController();
+    g_mainFrame = this;
+    Gate().Open(this);
+
+    Centre(wxBOTH);
+    StartServer();
+    m_tickCount = 0;
+}
+
+OrvantisFrame::~OrvantisFrame()
+{
+    // Connection threads may still be serving. From here on none of them can
+    // reach this window, and those in the middle of a desktop operation have
+    // finished it before the mutex and the OS facilities go away.
+    Gate().CloseAndWait();
+    g_mainFrame = nullptr;
+    m_desktop.reset();
+
+    delete m_controlMutex;
+    m_controlMutex = nullptr;
+    if (m_server) {
+        delete m_server;
+        m_server = nullptr;
+    }
+    m_addressTimer.Stop();
+    m_input.reset();
+    m_grabber.reset();
+}
+
+void OrvantisFrame::OnOfficialPage(wxCommandEvent& WXUNUSED(event))
+{
+    orvantis::OpenInDefaultBrowser(orvantis::kProductPageUrl);
+}
