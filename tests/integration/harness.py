@@ -125,9 +125,14 @@ class Program:
     def listening_port(self):
         if self.proc.poll() is not None:
             raise AssertionError("program ended early with status %s:\n%s" % (self.proc.returncode, self.output()))
-        for port in (80, 8888):
-            if port_open(port):
-                return port
+        # Asked of the system rather than by connecting: a test may hold a
+        # port itself.
+        out = subprocess.run(["ss", "-Hltnp"], capture_output=True, text=True).stdout
+        for line in out.splitlines():
+            if "pid=%d," % self.proc.pid in line:
+                port = int(line.split()[3].rsplit(":", 1)[1])
+                if port in (80, 8888):
+                    return port
         return None
 
     def output(self):
@@ -150,7 +155,8 @@ class Program:
             self.proc.wait(10)
 
     def threads(self):
-        return int(open("/proc/%d/status" % self.proc.pid).read().split("Threads:")[1].split()[0])
+        with open("/proc/%d/status" % self.proc.pid) as f:
+            return int(f.read().split("Threads:")[1].split()[0])
 
     def cleanup(self):
         self.kill()
@@ -161,6 +167,7 @@ class Program:
 def port_open(port):
     s = socket.socket()
     s.settimeout(0.5)
+    s.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, b"\x01\x00\x00\x00\x00\x00\x00\x00")
     try:
         s.connect(("127.0.0.1", port))
         return True
@@ -178,10 +185,19 @@ def hold_port(port):
     return s
 
 
+def connect(port, timeout=10):
+    """A client connection that ends with a reset when closed, so the
+    server's side of it leaves no TIME_WAIT behind that would keep the next
+    run of the program from binding the port (it binds without SO_REUSEADDR)."""
+    s = socket.create_connection(("127.0.0.1", port), timeout=timeout)
+    s.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, b"\x01\x00\x00\x00\x00\x00\x00\x00")
+    return s
+
+
 def exchange(port, request, timeout=10):
     """Sends raw request bytes and returns everything the server sends back
     until it closes the connection."""
-    s = socket.create_connection(("127.0.0.1", port), timeout=timeout)
+    s = connect(port, timeout)
     try:
         if request:
             s.sendall(request)
