@@ -1,0 +1,88 @@
+#include "platform/SocketIo.h"
+
+#include <winsock2.h>
+
+namespace orvantis {
+
+namespace {
+
+// Waits until the socket is readable (or writable); false on time-out or
+// error. A Windows fd_set holds socket handles, not a bitmap, so any socket
+// fits.
+bool WaitFor(SOCKET s, bool forWrite, int timeoutMs)
+{
+    fd_set set;
+    FD_ZERO(&set);
+    FD_SET(s, &set);
+    fd_set errors;
+    FD_ZERO(&errors);
+    FD_SET(s, &errors);
+    timeval tv;
+    tv.tv_sec = timeoutMs / 1000;
+    tv.tv_usec = (timeoutMs % 1000) * 1000;
+    const int rc = select(0, forWrite ? nullptr : &set, forWrite ? &set : nullptr, &errors, &tv);
+    return rc > 0;
+}
+
+}  // namespace
+
+void WidenListenBacklog(wxSocketServer&)
+{
+    // Winsock ignores listen() on a socket that already listens, so the
+    // toolkit's backlog stays.
+}
+
+void UseNonBlockingDescriptor(wxSocketBase& socket)
+{
+    const SOCKET s = socket.GetSocket();
+    if (s == INVALID_SOCKET)
+        return;
+    u_long on = 1;
+    ioctlsocket(s, FIONBIO, &on);
+}
+
+std::size_t ReceiveOnce(wxSocketBase& socket, void* buffer, std::size_t capacity, int timeoutMs)
+{
+    const SOCKET s = socket.GetSocket();
+    if (s == INVALID_SOCKET || capacity == 0)
+        return 0;
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        const int n = recv(s, static_cast<char*>(buffer), static_cast<int>(capacity), 0);
+        if (n > 0)
+            return static_cast<std::size_t>(n);
+        if (n == 0 || WSAGetLastError() != WSAEWOULDBLOCK)
+            return 0;
+        if (attempt == 0 && !WaitFor(s, false, timeoutMs))
+            return 0;
+    }
+    return 0;
+}
+
+std::size_t SendAll(wxSocketBase& socket, const void* data, std::size_t length, int stallTimeoutMs)
+{
+    const SOCKET s = socket.GetSocket();
+    if (s == INVALID_SOCKET)
+        return 0;
+    const char* p = static_cast<const char*>(data);
+    std::size_t sent = 0;
+    while (sent < length) {
+        const std::size_t chunk = length - sent > 0x10000000 ? 0x10000000 : length - sent;
+        const int n = send(s, p + sent, static_cast<int>(chunk), 0);
+        if (n > 0) {
+            sent += static_cast<std::size_t>(n);
+            continue;
+        }
+        if (n == SOCKET_ERROR && WSAGetLastError() != WSAEWOULDBLOCK)
+            break;
+        if (!WaitFor(s, true, stallTimeoutMs))
+            break;
+    }
+    return sent;
+}
+
+void RaiseDescriptorLimit()
+{
+    // Sockets are handles on Windows; there is no descriptor limit to raise.
+}
+
+}  // namespace orvantis
