@@ -297,3 +297,7 @@ class EventProbe:
             self.proc.wait(5)
         except subprocess.TimeoutExpired:
             self.proc.kill()
+            self.proc.wait(5)
+        for pipe in (self.proc.stdin, self.proc.stdout):
+            if pipe:
+                pipe.close()

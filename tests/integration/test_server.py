@@ -30,8 +30,10 @@ class StartUp(unittest.TestCase):
         self.held = []
 
     def tearDown(self):
+        result = self._outcome.result
+        failed = any(test is self for test, _ in result.failures + result.errors)
         for p in self.programs:
-            if self._outcome.success is False:
+            if failed or not self._outcome.success:
                 sys.stderr.write("--- program output ---\n" + p.output())
             p.cleanup()
         for s in self.held:
