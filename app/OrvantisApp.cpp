@@ -9,6 +9,7 @@
 #include <wx/socket.h>
 #include <wx/utils.h>
 
+#include "platform/ProcessTuning.h"
 #include "platform/SocketIo.h"
 #include "ui/OrvantisFrame.h"
 
@@ -30,6 +31,7 @@ bool OrvantisApp::OnInit()
     // up on this thread before the first one exists.
     wxSocketBase::Initialize();
     orvantis::RaiseDescriptorLimit();
+    orvantis::ReturnLargeBlocksToSystem();
     // The window's layout keeps alignment flags beside wxEXPAND in the cells
     // that grow; the toolkit would question that combination at run time.
     wxSizerFlags::DisableConsistencyChecks();
