@@ -15,6 +15,10 @@
 #include <algorithm>
 #include <cstring>
 
+#if defined(__x86_64__) || defined(__i386__)
+#include <immintrin.h>
+#endif
+
 #include <X11/Xlib.h>
 #include <X11/Xlibint.h>  // XAddExtension, XESetError, xError
 #include <X11/Xutil.h>
@@ -177,6 +181,42 @@ void Convert32Any(const XImage& image, int rs, int gs, int bs, unsigned char* rg
     }
 }
 
+#if defined(__x86_64__) || defined(__i386__)
+// The layout of nearly every X server on a PC (bytes B, G, R, X in memory):
+// one byte shuffle turns four pixels into twelve bytes of RGB. Each step
+// stores 16 bytes but advances 12, so the vector loop stops while the row
+// still has room for the 4 extra bytes and leaves the rest to a plain loop.
+__attribute__((target("ssse3"))) void ConvertBgrxSsse3(const XImage& image, unsigned char* rgb)
+{
+    const __m128i order = _mm_setr_epi8(2, 1, 0, 6, 5, 4, 10, 9, 8, 14, 13, 12, -1, -1, -1, -1);
+    const int w = image.width;
+    for (int y = 0; y < image.height; ++y) {
+        const unsigned char* src =
+            reinterpret_cast<const unsigned char*>(image.data) + static_cast<size_t>(y) * image.bytes_per_line;
+        unsigned char* dst = rgb + static_cast<size_t>(y) * w * 3;
+        int x = 0;
+        for (; x + 6 <= w; x += 4) {
+            const __m128i px = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + 4 * x));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(dst), _mm_shuffle_epi8(px, order));
+            dst += 12;
+        }
+        for (; x < w; ++x) {
+            const unsigned char* p = src + 4 * x;
+            dst[0] = p[2];
+            dst[1] = p[1];
+            dst[2] = p[0];
+            dst += 3;
+        }
+    }
+}
+
+bool HaveSsse3()
+{
+    static const bool have = __builtin_cpu_supports("ssse3");
+    return have;
+}
+#endif
+
 void ConvertFast32(const XImage& image, const PixelLayout& layout, unsigned char* rgb)
 {
     const bool swap = (image.byte_order == LSBFirst) != HostIsLsbFirst();
@@ -186,6 +226,12 @@ void ConvertFast32(const XImage& image, const PixelLayout& layout, unsigned char
     // The usual layout (0x00RRGGBB words) gets a loop of its own with the
     // shifts known at compile time.
     if (rs == 16 && gs == 8 && bs == 0) {
+#if defined(__x86_64__) || defined(__i386__)
+        if (image.byte_order == LSBFirst && HaveSsse3()) {
+            ConvertBgrxSsse3(image, rgb);
+            return;
+        }
+#endif
         if (swap)
             Convert32Fixed<true, 16, 8, 0>(image, rgb);
         else
@@ -398,6 +444,12 @@ struct X11Capture::State {
     XImage* last = nullptr;
     Rect lastRect;
     bool lastUsedShm = false;
+
+    // The RGB image handed out last. Its pixels are written again by the
+    // next conversion when nobody else holds it any more: a fresh
+    // multi-megabyte block per screenshot costs more in page faults than the
+    // conversion itself when large blocks come straight from the system.
+    wxImage rgbImage;
 
     explicit State(GrabMethod m) : method(m) {}
 
@@ -624,16 +676,30 @@ bool X11Capture::LastGrabUsedShm() const
     return state_->lastUsedShm;
 }
 
-bool X11Capture::ToImage(wxImage& out) const
+bool X11Capture::ToImage(wxImage& out)
 {
     XImage* image = state_->last;
     if (!image || image->width <= 0 || image->height <= 0)
         return false;
-    wxImage rgb(image->width, image->height, false);
-    if (!rgb.IsOk())
-        return false;
-    ConvertToRgb(*image, state_->layout, rgb.GetData());
-    out = rgb;
+    wxImage& kept = state_->rgbImage;
+    // The kept image may be written only when no one else sees it: we are
+    // its only holder, or the caller holds it in `out`, the very image it
+    // asks us to replace. (wx changes the pixels of a shared image only
+    // after copying them, so no holder can have altered it behind our back;
+    // reference counts are not atomic, so callers must not drop their copy
+    // on another thread while a grab runs, which the control mutex ensures.)
+    const int holders = kept.IsOk() ? kept.GetRefData()->GetRefCount() : 0;
+    const bool reusable = kept.IsOk() && kept.GetWidth() == image->width && kept.GetHeight() == image->height &&
+                          !kept.HasAlpha() && !kept.HasMask() &&
+                          (holders == 1 || (holders == 2 && out.IsSameAs(kept)));
+    if (!reusable) {
+        wxImage fresh(image->width, image->height, false);
+        if (!fresh.IsOk())
+            return false;
+        kept = fresh;
+    }
+    ConvertToRgb(*image, state_->layout, kept.GetData());
+    out = kept;
     return true;
 }
 

@@ -72,9 +72,12 @@ public:
     Rect LastRect() const;
     // True when the last Grab() went through MIT-SHM.
     bool LastGrabUsedShm() const;
-    // Converts the last grabbed image into a new RGB wxImage stored in `out`.
-    // False (and `out` untouched) when there is no grabbed image.
-    bool ToImage(wxImage& out) const;
+    // Converts the last grabbed image into an RGB wxImage stored in `out`.
+    // False (and `out` untouched) when there is no grabbed image. The pixel
+    // buffer is used again by a later call once `out` and its copies are
+    // gone (or when the same `out` is passed in again); an image still held
+    // elsewhere is never written.
+    bool ToImage(wxImage& out);
 
 private:
     struct State;

@@ -15,7 +15,10 @@ for n in $(seq 90 250); do
     kill -0 $xpid 2>/dev/null || break
     sleep 0.05
   done
-  if kill -0 $xpid 2>/dev/null && [ -e /tmp/.X11-unix/X$n ]; then
+  # Two runs may race for the same number: the display is ours only if the
+  # lock file names our server.
+  owner=$(tr -d ' \n' < /tmp/.X$n-lock 2>/dev/null)
+  if kill -0 $xpid 2>/dev/null && [ -e /tmp/.X11-unix/X$n ] && [ "$owner" = "$xpid" ]; then
     export DISPLAY=:$n
     "$@"
     rc=$?
@@ -23,6 +26,7 @@ for n in $(seq 90 250); do
     wait $xpid 2>/dev/null
     exit $rc
   fi
+  kill $xpid 2>/dev/null
   wait $xpid 2>/dev/null
 done
 echo "with-xvfb: no free display" >&2

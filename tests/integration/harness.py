@@ -55,10 +55,19 @@ class VirtualDisplay:
                 wait_until(lambda: os.path.exists("/tmp/.X11-unix/X%d" % n) or self.proc.poll() is not None, 10)
             except AssertionError:
                 pass
-            if self.proc.poll() is None:
+            try:
+                with open("/tmp/.X%d-lock" % n) as f:
+                    owner = int(f.read().strip() or 0)
+            except (OSError, ValueError):
+                owner = 0
+            # Another run may have raced us for this number: ours only if
+            # the lock names our server.
+            if self.proc.poll() is None and owner == self.proc.pid:
                 self.name = ":%d" % n
                 os.environ["DISPLAY"] = self.name
                 return self
+            self.proc.terminate()
+            self.proc.wait(10)
         raise RuntimeError("no free X display")
 
     def stop(self):

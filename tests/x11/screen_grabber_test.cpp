@@ -1,0 +1,413 @@
+// The X11 grabber against pictures the test draws on the root window: full
+// size, colours in the right channels, rows at the right stride, both grab
+// paths, the primary monitor only, 16-bit displays, and the JPEG of a grab.
+
+// gtest before any X11 header: Xlib defines None and Bool as macros.
+#include <gtest/gtest.h>
+
+#include <wx/image.h>
+#include <wx/mstream.h>
+
+#include "control/JpegEncode.h"
+#include "platform/InputInjector.h"
+#include "platform/ScreenGrabber.h"
+#include "platform/capture_x11_detail.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+
+#include "x11_test_support.h"
+
+#include <X11/extensions/Xrandr.h>
+
+namespace orvantis {
+namespace {
+
+using testx11::ChannelTolerance;
+using testx11::MaskBits;
+using testx11::PixelFromRgb;
+using testx11::Rgb;
+using testx11::TestDisplay;
+
+// The test picture: a different colour per quadrant of the screen (each with
+// distinct R, G and B, so swapped channels show) and a fine texture that
+// changes with x and y (so a wrong offset or row stride shows).
+Rgb PicturePixel(int x, int y, int screenW, int screenH, int variant)
+{
+    static const Rgb kBases[2][4] = {
+        {{0xC0, 0x20, 0x60}, {0x10, 0x90, 0xE0}, {0x30, 0xE0, 0x70}, {0x80, 0x28, 0xD0}},
+        {{0x20, 0xD0, 0x40}, {0xE0, 0x50, 0x18}, {0x60, 0x08, 0xB0}, {0xA8, 0xC0, 0x30}},
+    };
+    const int quadrant = (x >= screenW / 2 ? 1 : 0) + (y >= screenH / 2 ? 2 : 0);
+    const Rgb base = kBases[variant][quadrant];
+    return Rgb{static_cast<unsigned char>(base.r + (x % 16)), static_cast<unsigned char>(base.g + (y % 16)),
+               static_cast<unsigned char>(base.b + ((x / 16 + y / 16) % 16))};
+}
+
+// Draws the picture over the whole root window with XPutImage.
+void DrawPicture(const TestDisplay& display, int variant)
+{
+    const int w = display.Width(), h = display.Height();
+    Visual* visual = display.DefaultVisualOf();
+    XImage* image = XCreateImage(display, visual, display.Depth(), ZPixmap, 0, nullptr, w, h, 32, 0);
+    ASSERT_NE(image, nullptr);
+    image->data = static_cast<char*>(std::malloc(static_cast<size_t>(image->bytes_per_line) * h));
+    for (int y = 0; y < h; ++y) {
+        for (int x = 0; x < w; ++x) {
+            const Rgb c = PicturePixel(x, y, w, h, variant);
+            XPutPixel(image, x, y, PixelFromRgb(visual, c.r, c.g, c.b));
+        }
+    }
+    GC gc = XCreateGC(display, display.Root(), 0, nullptr);
+    XPutImage(display, display.Root(), gc, image, 0, 0, 0, 0, w, h);
+    XFreeGC(display, gc);
+    XSync(display, False);
+    XDestroyImage(image);  // frees data too
+}
+
+// Compares `grabbed` with the picture seen from (originX, originY) of the
+// screen. Reports the first few differing pixels.
+::testing::AssertionResult MatchesPicture(const wxImage& grabbed, const TestDisplay& display, int originX,
+                                          int originY, int variant)
+{
+    Visual* visual = display.DefaultVisualOf();
+    const int tolR = ChannelTolerance(MaskBits(visual->red_mask));
+    const int tolG = ChannelTolerance(MaskBits(visual->green_mask));
+    const int tolB = ChannelTolerance(MaskBits(visual->blue_mask));
+    const unsigned char* data = grabbed.GetData();
+    const int w = grabbed.GetWidth();
+    long bad = 0;
+    std::ostringstream first;
+    for (int y = 0; y < grabbed.GetHeight(); ++y) {
+        for (int x = 0; x < w; ++x) {
+            const unsigned char* p = data + (static_cast<size_t>(y) * w + x) * 3;
+            const Rgb want = PicturePixel(originX + x, originY + y, display.Width(), display.Height(), variant);
+            if (std::abs(p[0] - want.r) > tolR || std::abs(p[1] - want.g) > tolG || std::abs(p[2] - want.b) > tolB) {
+                if (bad < 5)
+                    first << " (" << x << "," << y << ") got " << int(p[0]) << "," << int(p[1]) << ","
+                          << int(p[2]) << " want " << int(want.r) << "," << int(want.g) << "," << int(want.b)
+                          << ";";
+                ++bad;
+            }
+        }
+    }
+    if (bad == 0)
+        return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << bad << " pixels differ:" << first.str();
+}
+
+// The System V shared memory segments this process created, with their mode.
+std::vector<unsigned> OwnSharedMemoryModes()
+{
+    std::vector<unsigned> modes;
+    std::ifstream in("/proc/sysvipc/shm");
+    std::string line;
+    std::getline(in, line);  // header
+    while (std::getline(in, line)) {
+        std::istringstream fields(line);
+        long key = 0, shmid = 0, size = 0;
+        std::string perms;
+        long cpid = 0;
+        fields >> key >> shmid >> perms >> size >> cpid;
+        if (cpid == getpid())
+            modes.push_back(static_cast<unsigned>(std::stoul(perms, nullptr, 8)));
+    }
+    return modes;
+}
+
+class CaptureTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_NE(display_.get(), nullptr) << "no X display; run under scripts/with-xvfb.sh";
+        DrawPicture(display_, 0);
+    }
+    TestDisplay display_;
+};
+
+TEST_F(CaptureTest, GrabsTheWholeScreenWithTheRightColours)
+{
+    auto grabber = CreateScreenGrabber();
+    wxImage image;
+    ASSERT_TRUE(grabber->GrabPrimary(image));
+    ASSERT_EQ(image.GetWidth(), display_.Width());
+    ASSERT_EQ(image.GetHeight(), display_.Height());
+    EXPECT_FALSE(image.HasAlpha());
+    EXPECT_TRUE(MatchesPicture(image, display_, 0, 0, 0));
+
+    // The next grab shows what is on the screen now, not the first frame
+    // left in a buffer that is kept between grabs; and an image the caller
+    // still holds keeps its pixels.
+    DrawPicture(display_, 1);
+    wxImage second;
+    ASSERT_TRUE(grabber->GrabPrimary(second));
+    EXPECT_TRUE(MatchesPicture(second, display_, 0, 0, 1));
+    EXPECT_TRUE(MatchesPicture(image, display_, 0, 0, 0)) << "an earlier image changed under its owner";
+
+    // Grabbing into the same image again, with copies of it around or not.
+    wxImage copyOfSecond = second;
+    DrawPicture(display_, 0);
+    ASSERT_TRUE(grabber->GrabPrimary(second));
+    EXPECT_TRUE(MatchesPicture(second, display_, 0, 0, 0));
+    EXPECT_TRUE(MatchesPicture(copyOfSecond, display_, 0, 0, 1)) << "a copy changed under its owner";
+    copyOfSecond = wxImage();
+    image = wxImage();
+    DrawPicture(display_, 1);
+    ASSERT_TRUE(grabber->GrabPrimary(second));
+    EXPECT_TRUE(MatchesPicture(second, display_, 0, 0, 1));
+
+    // Released images give their buffer back to the next grab; what the
+    // caller does with a new image then is its own business.
+    second = wxImage();
+    wxImage third;
+    ASSERT_TRUE(grabber->GrabPrimary(third));
+    EXPECT_TRUE(MatchesPicture(third, display_, 0, 0, 1));
+    third.SetRGB(0, 0, 1, 2, 3);
+    wxImage fourth;
+    DrawPicture(display_, 0);
+    ASSERT_TRUE(grabber->GrabPrimary(fourth));
+    EXPECT_TRUE(MatchesPicture(fourth, display_, 0, 0, 0));
+    EXPECT_EQ(third.GetRed(0, 0), 1);
+    EXPECT_TRUE(MatchesPicture(third.GetSubImage(wxRect(0, 1, third.GetWidth(), third.GetHeight() - 1)), display_,
+                               0, 1, 1))
+        << "an image changed by its owner was grabbed into";
+}
+
+TEST_F(CaptureTest, SharedMemoryAndXGetImageGiveTheSamePicture)
+{
+    x11::X11Capture shm(x11::GrabMethod::Auto);
+    ASSERT_TRUE(shm.Grab());
+    EXPECT_TRUE(shm.LastGrabUsedShm()) << "Xvfb offers MIT-SHM; the fast path was not taken";
+    wxImage viaShm;
+    ASSERT_TRUE(shm.ToImage(viaShm));
+
+    x11::X11Capture plain(x11::GrabMethod::XGetImageOnly);
+    ASSERT_TRUE(plain.Grab());
+    EXPECT_FALSE(plain.LastGrabUsedShm());
+    wxImage viaGetImage;
+    ASSERT_TRUE(plain.ToImage(viaGetImage));
+
+    for (const wxImage* image : {&viaShm, &viaGetImage}) {
+        ASSERT_EQ(image->GetWidth(), display_.Width());
+        ASSERT_EQ(image->GetHeight(), display_.Height());
+        EXPECT_TRUE(MatchesPicture(*image, display_, 0, 0, 0));
+    }
+
+    auto grabber = x11::CreateX11ScreenGrabber(x11::GrabMethod::XGetImageOnly);
+    wxImage image;
+    ASSERT_TRUE(grabber->GrabPrimary(image));
+    EXPECT_TRUE(MatchesPicture(image, display_, 0, 0, 0));
+}
+
+TEST_F(CaptureTest, SharedMemoryIsReleasedEvenIfTheProcessDies)
+{
+    ASSERT_TRUE(OwnSharedMemoryModes().empty());
+    {
+        x11::X11Capture capture(x11::GrabMethod::Auto);
+        ASSERT_TRUE(capture.Grab());
+        ASSERT_TRUE(capture.Grab());
+        ASSERT_TRUE(capture.LastGrabUsedShm());
+        const auto modes = OwnSharedMemoryModes();
+        ASSERT_EQ(modes.size(), 1u) << "one segment, kept between grabs";
+        // Marked for removal while in use: the kernel frees it when the last
+        // user detaches, whatever way this process ends.
+        EXPECT_TRUE(modes[0] & 01000) << "segment not marked for removal (IPC_RMID)";
+    }
+    EXPECT_TRUE(OwnSharedMemoryModes().empty());
+}
+
+TEST_F(CaptureTest, JpegOfTheGrabDecodesAtTheSameSize)
+{
+    auto grabber = CreateScreenGrabber();
+    wxImage image;
+    ASSERT_TRUE(grabber->GrabPrimary(image));
+    std::string jpeg;
+    ASSERT_TRUE(EncodeJpeg(image, jpeg));
+    ASSERT_GT(jpeg.size(), 2u);
+    EXPECT_EQ(static_cast<unsigned char>(jpeg[0]), 0xFF);
+    EXPECT_EQ(static_cast<unsigned char>(jpeg[1]), 0xD8);
+
+    wxMemoryInputStream stream(jpeg.data(), jpeg.size());
+    wxImage decoded;
+    ASSERT_TRUE(decoded.LoadFile(stream, wxBITMAP_TYPE_JPEG));
+    ASSERT_EQ(decoded.GetWidth(), display_.Width());
+    ASSERT_EQ(decoded.GetHeight(), display_.Height());
+
+    // The mean colour of a block inside each quadrant survives the encoding.
+    const int w = display_.Width(), h = display_.Height();
+    for (int q = 0; q < 4; ++q) {
+        const int x0 = (q % 2) * w / 2 + w / 8, y0 = (q / 2) * h / 2 + h / 8;
+        double got[3] = {}, want[3] = {};
+        int n = 0;
+        for (int y = y0; y < y0 + 64; ++y) {
+            for (int x = x0; x < x0 + 64; ++x, ++n) {
+                const Rgb c = PicturePixel(x, y, w, h, 0);
+                want[0] += c.r;
+                want[1] += c.g;
+                want[2] += c.b;
+                got[0] += decoded.GetRed(x, y);
+                got[1] += decoded.GetGreen(x, y);
+                got[2] += decoded.GetBlue(x, y);
+            }
+        }
+        for (int ch = 0; ch < 3; ++ch)
+            EXPECT_NEAR(got[ch] / n, want[ch] / n, 10.0) << "quadrant " << q << " channel " << ch;
+    }
+}
+
+TEST(CaptureWithoutDisplay, GrabFailsAndInputIsDropped)
+{
+    const char* saved = std::getenv("DISPLAY");
+    const std::string display = saved ? saved : "";
+    unsetenv("DISPLAY");
+
+    auto grabber = CreateScreenGrabber();
+    ASSERT_NE(grabber, nullptr);
+    wxImage untouched(4, 3);
+    untouched.SetRGB(1, 1, 10, 20, 30);
+    wxImage out = untouched;
+    EXPECT_FALSE(grabber->GrabPrimary(out));
+    EXPECT_FALSE(grabber->GrabPrimary(out));
+    ASSERT_TRUE(out.IsOk());
+    EXPECT_EQ(out.GetWidth(), 4);
+    EXPECT_EQ(out.GetRed(1, 1), 10);
+
+    auto injector = CreateSystemInputInjector();
+    ASSERT_NE(injector, nullptr);
+    injector->Send(InputRecord{InputKind::KeyDown, VKEY_NEXT});
+    injector->Send(InputRecord{InputKind::KeyUp, VKEY_NEXT});
+    injector->Send(InputRecord{InputKind::LeftButtonDown, 0});
+    injector->Send(InputRecord{InputKind::LeftButtonUp, 0});
+
+    if (!display.empty()) {
+        setenv("DISPLAY", display.c_str(), 1);
+        // The grabber opens its connection lazily: once there is a display,
+        // the same grabber works.
+        TestDisplay now;
+        ASSERT_NE(now.get(), nullptr);
+        DrawPicture(now, 0);
+        ASSERT_TRUE(grabber->GrabPrimary(out));
+        EXPECT_EQ(out.GetWidth(), now.Width());
+        EXPECT_TRUE(MatchesPicture(out, now, 0, 0, 0));
+    }
+}
+
+// Run by CTest under a 3840x1080 Xvfb (see CMakeLists.txt): two monitors side
+// by side on one screen, defined through RandR 1.5.
+class CaptureTwoMonitors : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_NE(display_.get(), nullptr);
+        if (display_.Width() != 3840 || display_.Height() != 1080)
+            GTEST_SKIP() << "needs a 3840x1080 screen (with-xvfb.sh -s 3840x1080x24)";
+        int major = 0, minor = 0;
+        ASSERT_TRUE(XRRQueryVersion(display_, &major, &minor));
+        ASSERT_TRUE(major > 1 || minor >= 5) << "RandR 1.5 needed";
+        DrawPicture(display_, 0);
+    }
+
+    void TearDown() override
+    {
+        for (Atom name : defined_)
+            XRRDeleteMonitor(display_, display_.Root(), name);
+        XSync(display_, False);
+    }
+
+    void DefineMonitor(const char* name, int x, bool primary)
+    {
+        XRRMonitorInfo* monitor = XRRAllocateMonitor(display_, 0);
+        monitor->name = XInternAtom(display_, name, False);
+        monitor->primary = primary;
+        monitor->x = x;
+        monitor->y = 0;
+        monitor->width = 1920;
+        monitor->height = 1080;
+        monitor->mwidth = 510;
+        monitor->mheight = 290;
+        // The server refuses to redefine a monitor in place: delete it first.
+        if (std::find(defined_.begin(), defined_.end(), monitor->name) != defined_.end())
+            XRRDeleteMonitor(display_, display_.Root(), monitor->name);
+        else
+            defined_.push_back(monitor->name);
+        XRRSetMonitor(display_, display_.Root(), monitor);
+        XSync(display_, False);
+        XRRFreeMonitors(monitor);
+    }
+
+    TestDisplay display_;
+    std::vector<Atom> defined_;
+};
+
+TEST_F(CaptureTwoMonitors, OnlyThePrimaryMonitorIsCaptured)
+{
+    // One capture object throughout: its kept MIT-SHM buffer must follow the
+    // size of the primary monitor (and not drop to XGetImage on the way).
+    x11::X11Capture capture(x11::GrabMethod::Auto);
+    wxImage image;
+    auto grab = [&] { return capture.Grab() && capture.LastGrabUsedShm() && capture.ToImage(image); };
+
+    // No monitor marked primary: the whole screen.
+    ASSERT_TRUE(grab());
+    EXPECT_EQ(image.GetWidth(), 3840);
+    EXPECT_TRUE(MatchesPicture(image, display_, 0, 0, 0));
+
+    // The right half is primary: that half only, at its size.
+    DefineMonitor("ORV-LEFT", 0, false);
+    DefineMonitor("ORV-RIGHT", 1920, true);
+    ASSERT_TRUE(grab());
+    ASSERT_EQ(image.GetWidth(), 1920);
+    ASSERT_EQ(image.GetHeight(), 1080);
+    EXPECT_TRUE(MatchesPicture(image, display_, 1920, 0, 0));
+
+    // Through the public interface and through XGetImage too.
+    std::unique_ptr<ScreenGrabber> grabbers[] = {CreateScreenGrabber(),
+                                                 x11::CreateX11ScreenGrabber(x11::GrabMethod::XGetImageOnly)};
+    for (auto& grabber : grabbers) {
+        wxImage other;
+        ASSERT_TRUE(grabber->GrabPrimary(other));
+        ASSERT_EQ(other.GetWidth(), 1920);
+        ASSERT_EQ(other.GetHeight(), 1080);
+        EXPECT_TRUE(MatchesPicture(other, display_, 1920, 0, 0));
+    }
+
+    // The primary moves to the left half while the program runs (marking
+    // one monitor primary takes the mark from the other).
+    DefineMonitor("ORV-LEFT", 0, true);
+    ASSERT_TRUE(grab());
+    ASSERT_EQ(image.GetWidth(), 1920);
+    EXPECT_TRUE(MatchesPicture(image, display_, 0, 0, 0));
+}
+
+// Run by CTest under a 16-bit Xvfb (see CMakeLists.txt).
+TEST(CaptureDepth16, ColoursSurviveWithinTheChannelPrecision)
+{
+    TestDisplay display;
+    ASSERT_NE(display.get(), nullptr);
+    if (display.Depth() != 16)
+        GTEST_SKIP() << "needs a 16-bit display (with-xvfb.sh -s 1280x1024x16)";
+    DrawPicture(display, 0);
+
+    for (auto method : {x11::GrabMethod::Auto, x11::GrabMethod::XGetImageOnly}) {
+        x11::X11Capture capture(method);
+        ASSERT_TRUE(capture.Grab());
+        ASSERT_NE(capture.LastImage(), nullptr);
+        EXPECT_EQ(capture.LastImage()->bits_per_pixel, 16);
+        wxImage image;
+        ASSERT_TRUE(capture.ToImage(image));
+        ASSERT_EQ(image.GetWidth(), display.Width());
+        ASSERT_EQ(image.GetHeight(), display.Height());
+        EXPECT_TRUE(MatchesPicture(image, display, 0, 0, 0));
+    }
+}
+
+}  // namespace
+}  // namespace orvantis
