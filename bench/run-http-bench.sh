@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Runs the web-service benchmark against the real program: a private Xvfb at
-# 1920x1080 with a busy picture on the screen, the program in a network
-# namespace of its own, and bench/http_bench as the client.
+# 1920x1080 with a busy picture on the screen (drawn by capture_bench, which
+# also prints the capture-path reference), the program in a network namespace
+# of its own, and bench/http_bench as the client.
 #   bench/run-http-bench.sh [requests]     (from the source tree, after a build)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -14,27 +15,18 @@ if [ -z "${ORVANTIS_BENCH_INNER:-}" ]; then
 fi
 
 work=$(mktemp -d)
-trap 'kill $app 2>/dev/null; wait $app 2>/dev/null; rm -rf "$work"' EXIT
+app=""
+trap '[ -n "$app" ] && kill $app 2>/dev/null; wait 2>/dev/null; rm -rf "$work"' EXIT
 cp "$root"/data/* "$work"/
 mkdir -p "$work/home"
 
-# Noise and shapes: a screen that JPEG finds hard to compress.
-python3 - "$work/busy.ppm" <<'PY'
-import random, sys
-w, h = 1920, 1080
-rnd = random.Random(7)
-row_cache = [bytes(rnd.getrandbits(8) for _ in range(w * 3)) for _ in range(64)]
-with open(sys.argv[1], "wb") as f:
-    f.write(b"P6 %d %d 255\n" % (w, h))
-    for y in range(h):
-        row = bytearray(row_cache[(y * 7) % 64])
-        for x in range(0, w, 240):
-            if (x // 240 + y // 135) % 2 == 0:
-                row[x * 3:(x + 120) * 3] = bytes([(y * 3) % 256, 40, 200]) * 120
-        f.write(row)
-PY
-"$build/bench/paint_root" "$work/busy.ppm"
-
+# The capture benchmark paints its busy picture on the screen and prints the
+# capture-path reference; the program then serves screenshots of the same
+# screen.
+echo "== capture path (reference for /getss) =="
+"$build/bench/capture_bench" -n 30
+echo
+echo "== web service =="
 cd "$work"
 HOME=$work/home "$build/orvantis" >/dev/null 2>&1 &
 app=$!
