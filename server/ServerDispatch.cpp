@@ -36,6 +36,7 @@ void OrvantisFrame::StartServer()
         m_server = Listen(m_serverPort);
         if (!m_server->IsOk()) {
             m_urlLabel->SetLabel(_("Failed to access port for OrvantisServer..."));
+            Refit();
             wxMessageBox(_("Please allow either port 80 or 8888 in the Firewall for your LAN or WIFI "
                            "connection.\r\nMake sure at least port 8888 is not used by another "
                            "program.\r\n(Orvantis tries to use the default port 80, if fails then it "
@@ -52,6 +53,7 @@ void OrvantisFrame::StartServer()
     orvantis::WidenListenBacklog(*m_server);
     m_firewallNote->SetLabel(
         wxString::Format(_T("Note: Make sure your firewall allows port %d and Orvantis.exe"), m_serverPort));
+    Refit();
     m_addressTimer.Start(2000, wxTIMER_CONTINUOUS);
     m_server->SetEventHandler(*this, ID_SERVER_SOCKET);
     m_server->SetNotify(wxSOCKET_CONNECTION_FLAG);

@@ -48,13 +48,13 @@ AboutDialog::AboutDialog(wxWindow* parent, wxWindowID WXUNUSED(id), const wxPoin
            wxDEFAULT_DIALOG_STYLE, _T("wxID_ANY"));
     SetBackgroundColour(wxColour(255, 255, 255));
 
-    wxFlexGridSizer* outer = new wxFlexGridSizer(4, 1, 0, 0);
+    wxFlexGridSizer* outer = new wxFlexGridSizer(0, 1, 0, 0);
     m_titleText = MakeText(this, ID_STATICTEXT1, _T("ID_STATICTEXT1"), _("Orvantis"));
     m_titleText->SetFont(wxFont(18, wxFONTFAMILY_SWISS, wxFONTSTYLE_ITALIC, wxFONTWEIGHT_BOLD, false,
                                 _T("Verdana"), wxFONTENCODING_DEFAULT));
     outer->Add(m_titleText, 1, kCentred, 5);
 
-    wxFlexGridSizer* middle = new wxFlexGridSizer(1, 1, 0, 0);
+    wxFlexGridSizer* middle = new wxFlexGridSizer(0, 1, 0, 0);
     const wxFont tahomaBold(10, wxFONTFAMILY_SWISS, wxFONTSTYLE_NORMAL, wxFONTWEIGHT_BOLD, false,
                             _T("Tahoma"), wxFONTENCODING_DEFAULT);
     m_purposeText = MakeText(
@@ -126,6 +126,17 @@ AboutDialog::AboutDialog(wxWindow* parent, wxWindowID WXUNUSED(id), const wxPoin
     versionBox->Add(link, 1, wxALL | wxEXPAND | wxALIGN_CENTER_HORIZONTAL | wxALIGN_CENTER_VERTICAL, 5);
     SetSizer(outer);
     outer->SetSizeHints(this);
+
+    // wxGTK measures texts in their own fonts only once they are on screen:
+    // fit and centre the box again then.
+    Bind(wxEVT_SHOW, [this](wxShowEvent& event) {
+        event.Skip();
+        if (event.IsShown())
+            CallAfter([this] {
+                GetSizer()->SetSizeHints(this);
+                Centre(wxBOTH);
+            });
+    });
 }
 
 AboutDialog::~AboutDialog()

@@ -12,6 +12,10 @@ void OrvantisFrame::OnAddressTimer(wxTimerEvent& WXUNUSED(event))
     const orvantis::AddressTick tick =
         orvantis::RunAddressTick(serverUp, m_tickCount, m_serverPort, orvantis::OpenHostLookup);
     m_statusBar->SetStatusText(tick.statusText, 0);
-    if (tick.updateLabel)
+    if (tick.updateLabel) {
+        const bool changed = m_urlLabel->GetLabel() != tick.label;
         m_urlLabel->SetLabel(tick.label);
+        if (changed)
+            Refit();
+    }
 }

@@ -1,5 +1,7 @@
 #include "ui/OrvantisFrame.h"
 
+#include <algorithm>
+
 #include <wx/font.h>
 #include <wx/icon.h>
 #include <wx/image.h>
@@ -91,7 +93,7 @@ OrvantisFrame::OrvantisFrame(wxWindow* parent, wxWindowID WXUNUSED(id))
     m_panel = new wxPanel(this, ID_PANEL1, wxDefaultPosition, wxDefaultSize, 0, _T("ID_PANEL1"));
     m_panel->SetBackgroundColour(white);
 
-    wxFlexGridSizer* panelSizer = new wxFlexGridSizer(3, 1, 0, 0);
+    wxFlexGridSizer* panelSizer = new wxFlexGridSizer(0, 1, 0, 0);
     panelSizer->AddGrowableCol(0);
     panelSizer->AddGrowableRow(0);
     panelSizer->AddGrowableRow(1);
@@ -187,6 +189,13 @@ OrvantisFrame::OrvantisFrame(wxWindow* parent, wxWindowID WXUNUSED(id))
     Gate().Open(this);
 
     Centre(wxBOTH);
+    // wxGTK measures texts in their own fonts only once they are on screen:
+    // fit the window again then.
+    Bind(wxEVT_SHOW, [this](wxShowEvent& event) {
+        event.Skip();
+        if (event.IsShown())
+            CallAfter([this] { Refit(); Centre(wxBOTH); });
+    });
     StartServer();
     m_tickCount = 0;
 }
@@ -214,4 +223,23 @@ OrvantisFrame::~OrvantisFrame()
 void OrvantisFrame::OnOfficialPage(wxCommandEvent& WXUNUSED(event))
 {
     orvantis::OpenInDefaultBrowser(orvantis::kProductPageUrl);
+}
+
+void OrvantisFrame::Refit()
+{
+    // Fit to the texts as they are now, but never shrink: the URL label
+    // takes turns with texts of different lengths, and a window that jumped
+    // in size every two seconds would be hard to read.
+    const wxSize before = GetSize();
+    m_panel->SetMinSize(wxDefaultSize);
+    m_panel->GetSizer()->SetSizeHints(m_panel);
+    SetMinSize(wxDefaultSize);
+    GetSizer()->SetSizeHints(this);
+    const wxSize fitted = GetSize();
+    const wxSize grown(std::max(before.x, fitted.x), std::max(before.y, fitted.y));
+    if (IsShown() && grown != fitted) {
+        SetMinSize(grown);
+        SetSize(grown);
+    }
+    Layout();
 }

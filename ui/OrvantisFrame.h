@@ -65,6 +65,8 @@ public:
 
 private:
     void StartServer();
+    // Fits the window to its texts again after one of them changed.
+    void Refit();
     void OnServerEvent(wxSocketEvent& event);
     void OnAddressTimer(wxTimerEvent& event);
     void OnAbout(wxCommandEvent& event);
