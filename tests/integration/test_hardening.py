@@ -103,7 +103,7 @@ class Hostile(unittest.TestCase):
             # The screenshots are queued behind each other (one capture at a
             # time), then each worker gives up 2 s after its reader stalls.
             threads, fds, _ = self.rest
-            wait_for_rest(self.p, threads, fds + len(slow), timeout=30)
+            wait_for_rest(self.p, threads, fds + len(slow), timeout=12)
         finally:
             for s in slow:
                 s.close()
