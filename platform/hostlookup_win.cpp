@@ -17,9 +17,15 @@ public:
     WinsockHostLookup()
     {
         WSADATA data;
-        WSAStartup(MAKEWORD(1, 0), &data);
+        m_started = WSAStartup(MAKEWORD(1, 0), &data) == 0;
     }
-    ~WinsockHostLookup() override { WSACleanup(); }
+    ~WinsockHostLookup() override
+    {
+        // Winsock counts sessions per process: a cleanup without its own
+        // startup would end the session the toolkit's sockets run in.
+        if (m_started)
+            WSACleanup();
+    }
 
     std::vector<std::string> Ipv4Addresses(std::size_t max) override
     {
@@ -47,9 +53,23 @@ public:
         DWORD size = sizeof buffer;
         if (!GetComputerNameA(buffer, &size))
             return false;
-        name.assign(buffer, size);
+        // The name comes in the ANSI code page; the label takes UTF-8. A
+        // name with an umlaut or accent would otherwise show as no host.
+        wchar_t wide[64];
+        const int w = MultiByteToWideChar(CP_ACP, 0, buffer, static_cast<int>(size), wide, 64);
+        char utf8[4 * 64];
+        const int n = w > 0 ? WideCharToMultiByte(CP_UTF8, 0, wide, w, utf8, static_cast<int>(sizeof utf8),
+                                                  nullptr, nullptr)
+                            : 0;
+        if (n > 0)
+            name.assign(utf8, static_cast<std::size_t>(n));
+        else
+            name.assign(buffer, size);
         return true;
     }
+
+private:
+    bool m_started = false;
 };
 
 }  // namespace

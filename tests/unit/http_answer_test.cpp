@@ -4,7 +4,9 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
+#include <random>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -48,10 +50,21 @@ class TempDir {
 public:
     TempDir()
     {
-        char tpl[] = "/tmp/orvantis-answer-XXXXXX";
-        path = mkdtemp(tpl);
+        namespace fs = std::filesystem;
+        std::random_device random;
+        for (;;) {
+            const fs::path p = fs::temp_directory_path() / ("orvantis-answer-" + std::to_string(random()));
+            if (fs::create_directory(p)) {
+                path = p.string();
+                break;
+            }
+        }
     }
-    ~TempDir() { std::system(("rm -rf '" + path + "'").c_str()); }
+    ~TempDir()
+    {
+        std::error_code ignored;
+        std::filesystem::remove_all(path, ignored);
+    }
     std::string File(const std::string& name, const std::string& bytes) const
     {
         const std::string p = path + "/" + name;
@@ -154,7 +167,7 @@ std::string g_shrinkPath;
 void* ShrinkFileThenAllocate(std::size_t size)
 {
     // The file loses its tail between its length being taken and its read.
-    truncate(g_shrinkPath.c_str(), 1000);
+    std::filesystem::resize_file(g_shrinkPath, 1000);
     return std::malloc(size);
 }
 }  // namespace
@@ -176,8 +189,10 @@ TEST(Location, BareNamesResolveInTheCurrentDirectoryLookedUpEachTime)
     TempDir a, b;
     const wxString before = wxGetCwd();
     ASSERT_TRUE(wxSetWorkingDirectory(wxString::FromUTF8(a.path.c_str())));
-    EXPECT_EQ(orvantis::LocateInWorkingDirectory("ss.jpg"), wxString::FromUTF8((a.path + "/ss.jpg").c_str()));
+    EXPECT_EQ(orvantis::LocateInWorkingDirectory("ss.jpg"),
+              wxFileName(wxString::FromUTF8(a.path.c_str()), "ss.jpg").GetFullPath());
     ASSERT_TRUE(wxSetWorkingDirectory(wxString::FromUTF8(b.path.c_str())));
-    EXPECT_EQ(orvantis::LocateInWorkingDirectory("bg.gif"), wxString::FromUTF8((b.path + "/bg.gif").c_str()));
+    EXPECT_EQ(orvantis::LocateInWorkingDirectory("bg.gif"),
+              wxFileName(wxString::FromUTF8(b.path.c_str()), "bg.gif").GetFullPath());
     wxSetWorkingDirectory(before);
 }

@@ -6,8 +6,10 @@
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <mutex>
+#include <random>
 #include <sstream>
 #include <thread>
 #include <vector>
@@ -246,10 +248,21 @@ class ScreenshotTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        char tpl[] = "/tmp/orvantis-shot-XXXXXX";
-        dir = mkdtemp(tpl);
+        namespace fs = std::filesystem;
+        std::random_device random;
+        for (;;) {
+            const fs::path p = fs::temp_directory_path() / ("orvantis-shot-" + std::to_string(random()));
+            if (fs::create_directory(p)) {
+                dir = p.string();
+                break;
+            }
+        }
     }
-    void TearDown() override { std::system(("chmod -R u+w '" + dir + "'; rm -rf '" + dir + "'").c_str()); }
+    void TearDown() override
+    {
+        std::error_code ignored;
+        std::filesystem::remove_all(dir, ignored);
+    }
     static std::string Read(const std::string& path)
     {
         std::ifstream in(path, std::ios::binary);
