@@ -37,6 +37,9 @@ void DesktopController::TakeScreenshot(std::string* jpeg)
     wxMutexLocker lock(m_mutex);
 
     std::string bytes;
+    // The grabber reuses its pixel buffer between captures; the image that
+    // shares it must be gone before the lock is released (it is: it was
+    // declared after the lock), as wx's reference counts are not atomic.
     wxImage screen;
     if (m_grabber.GrabPrimary(screen) && EncodeJpeg(screen, bytes)) {
         // A directory that cannot be written leaves no file and no message;
