@@ -17,12 +17,12 @@ using namespace guitest;
 
 namespace {
 
-struct TextSpec {
+struct ExpectedText {
     const char* name;
     const char* label;
 };
 
-const TextSpec kAboutTexts[] = {
+const ExpectedText kAboutTexts[] = {
     {"ID_STATICTEXT1", "Orvantis"},
     {"ID_STATICTEXT6",
      "Use this software to Remote-Control Powerpoint/Presentations from WIFI-enabled Phones"},
@@ -55,11 +55,11 @@ TEST_F(AboutBox, OpensModalCentredOverTheWindowAndClosesOnOk)
         EXPECT_EQ(box->GetParent(), frame.get());
         boxRect = box->GetScreenRect();
 
-        for (const TextSpec& spec : kAboutTexts) {
-            SCOPED_TRACE(spec.name);
-            auto* text = FindByName<wxStaticText>(box, spec.name);
+        for (const ExpectedText& expected : kAboutTexts) {
+            SCOPED_TRACE(expected.name);
+            auto* text = FindByName<wxStaticText>(box, expected.name);
             ASSERT_NE(text, nullptr);
-            EXPECT_EQ(text->GetLabel(), spec.label);
+            EXPECT_EQ(text->GetLabel(), expected.label);
             // Not wrapped: as wide as its one line, less than two lines high.
             EXPECT_EQ(text->GetSize().x, text->GetBestSize().x);
             EXPECT_TRUE(OnOneLine(text));

@@ -26,14 +26,14 @@ namespace {
 const char* const kWaiting = "Getting URL, Please wait...";
 const char* const kServerUp = "OrvantisServer is up and running...";
 
-struct TextSpec {
+struct ExpectedText {
     const char* name;
     const char* label;
     int boldPoints;    // 0: the default font
     const char* face;
 };
 
-const TextSpec kTexts[] = {
+const ExpectedText kTexts[] = {
     {"ID_STATICTEXT3",
      "Any phone with WIFI: iPhone, Nokia N-Series, E-Series, Windows Mobile, Blackberry, etc...", 0,
      nullptr},
@@ -60,19 +60,19 @@ wxStaticText* UrlLabel(OrvantisFrame* frame)
 // The texts of the window, in place, whole and on one line.
 void ExpectTexts(wxPanel* panel)
 {
-    for (const TextSpec& spec : kTexts) {
-        SCOPED_TRACE(spec.name);
-        auto* text = FindByName<wxStaticText>(panel, spec.name);
+    for (const ExpectedText& expected : kTexts) {
+        SCOPED_TRACE(expected.name);
+        auto* text = FindByName<wxStaticText>(panel, expected.name);
         ASSERT_NE(text, nullptr);
         EXPECT_EQ(text->GetParent(), panel);
-        EXPECT_EQ(text->GetLabel(), spec.label);
+        EXPECT_EQ(text->GetLabel(), expected.label);
         EXPECT_TRUE(ShownWhole(text));
         EXPECT_TRUE(OnOneLine(text));
-        if (spec.boldPoints) {
+        if (expected.boldPoints) {
             const wxFont font = text->GetFont();
             EXPECT_EQ(font.GetWeight(), wxFONTWEIGHT_BOLD);
-            EXPECT_EQ(font.GetPointSize(), spec.boldPoints);
-            EXPECT_EQ(font.GetFaceName(), spec.face);
+            EXPECT_EQ(font.GetPointSize(), expected.boldPoints);
+            EXPECT_EQ(font.GetFaceName(), expected.face);
         }
     }
 }

@@ -173,6 +173,34 @@ class Program:
         shutil.rmtree(self.tmp, ignore_errors=True)
 
 
+def close_while_hammered(program, paths, warmup=1.5):
+    """Closes the program's main window while one client per path keeps
+    sending requests, and returns (exit status, seconds the close took)."""
+    import threading
+    stop = threading.Event()
+
+    def hammer(path):
+        while not stop.is_set():
+            try:
+                exchange(80, b"GET " + path + b" HTTP/1.1\r\n\r\n", timeout=5)
+            except OSError:
+                time.sleep(0.01)
+
+    clients = [threading.Thread(target=hammer, args=(path,), daemon=True) for path in paths]
+    for c in clients:
+        c.start()
+    time.sleep(warmup)
+    start = time.monotonic()
+    try:
+        status = program.close(timeout=20)
+    finally:
+        stop.set()
+    took = time.monotonic() - start
+    for c in clients:
+        c.join(10)
+    return status, took
+
+
 def port_open(port):
     s = socket.socket()
     s.settimeout(0.5)

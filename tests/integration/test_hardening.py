@@ -140,26 +140,7 @@ class TeardownUnderLoad(unittest.TestCase):
         p = Program().start()
         try:
             p.main_window()
-            stop = threading.Event()
-
-            def hammer(path):
-                while not stop.is_set():
-                    try:
-                        exchange(80, b"GET " + path + b" HTTP/1.1\r\n\r\n", timeout=5)
-                    except OSError:
-                        time.sleep(0.01)
-
-            paths = [b"/getss1", b"/next?", b"/"] * 4
-            clients = [threading.Thread(target=hammer, args=(path,), daemon=True) for path in paths]
-            for c in clients:
-                c.start()
-            time.sleep(2)
-            start = time.monotonic()
-            status = p.close(timeout=20)
-            took = time.monotonic() - start
-            stop.set()
-            for c in clients:
-                c.join(10)
+            status, took = harness.close_while_hammered(p, [b"/getss1", b"/next?", b"/"] * 4, warmup=2)
             self.assertEqual(status, 0, p.output())
             self.assertLess(took, 5, "closing took %.1f s" % took)
             self.assertNotIn("Assert", p.output())

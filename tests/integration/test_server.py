@@ -5,7 +5,6 @@ import os
 import resource
 import socket
 import sys
-import threading
 import time
 import unittest
 
@@ -165,26 +164,8 @@ class Teardown(unittest.TestCase):
         p = Program().start()
         try:
             p.main_window()
-            stop = threading.Event()
-
-            def hammer(path):
-                while not stop.is_set():
-                    try:
-                        exchange(80, b"GET " + path + b" HTTP/1.1\r\n\r\n", timeout=5)
-                    except OSError:
-                        time.sleep(0.01)
-
-            clients = [threading.Thread(target=hammer, args=(path,), daemon=True)
-                       for path in (b"/", b"/next?", b"/getss1", b"/click?", b"/bg.gif", b"/")]
-            for c in clients:
-                c.start()
-            time.sleep(1.5)
-            start = time.monotonic()
-            status = p.close(timeout=20)
-            took = time.monotonic() - start
-            stop.set()
-            for c in clients:
-                c.join(10)
+            status, took = harness.close_while_hammered(
+                p, (b"/", b"/next?", b"/getss1", b"/click?", b"/bg.gif", b"/"))
             self.assertEqual(status, 0, p.output())
             self.assertLess(took, 10)
         finally:
