@@ -12,6 +12,14 @@
 
 namespace orvantis {
 
+// The flags the listening socket is made with. On Linux they include address
+// reuse: without it a restart within a minute of serving a phone finds port
+// 80 held by the last connections' TIME_WAIT and falls back to 8888, while a
+// port that another program listens on still cannot be taken. Windows keeps
+// plain flags: there address reuse would let this program take a port that
+// is in use, and a restart rebinds at once anyway.
+wxSocketFlags ListenerFlags();
+
 // wxWidgets listens with a backlog of 5, so a burst of phones connecting at
 // once gets some of them dropped and retried a second later. This widens the
 // backlog of an already listening server to the system's maximum where the OS

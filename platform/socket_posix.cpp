@@ -28,6 +28,11 @@ bool WaitFor(wxSOCKET_T fd, short events, int timeoutMs)
 
 }  // namespace
 
+wxSocketFlags ListenerFlags()
+{
+    return wxSOCKET_REUSEADDR;
+}
+
 void WidenListenBacklog(wxSocketServer& server)
 {
     const wxSOCKET_T fd = server.GetSocket();

@@ -26,6 +26,11 @@ bool WaitFor(SOCKET s, bool forWrite, int timeoutMs)
 
 }  // namespace
 
+wxSocketFlags ListenerFlags()
+{
+    return wxSOCKET_NONE;
+}
+
 void WidenListenBacklog(wxSocketServer&)
 {
     // Winsock ignores listen() on a socket that already listens, so the

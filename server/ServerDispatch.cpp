@@ -18,7 +18,7 @@ wxSocketServer* Listen(int port)
 {
     wxIPV4address address;
     address.Service(static_cast<unsigned short>(port));
-    return new wxSocketServer(address, wxSOCKET_NONE);
+    return new wxSocketServer(address, orvantis::ListenerFlags());
 }
 
 }  // namespace

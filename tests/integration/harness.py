@@ -108,6 +108,16 @@ def press_return_in(wid):
     x("xdotool", "key", "Return")
 
 
+def program_env(home, extra=None):
+    """The program's environment: this one with a private HOME, and without
+    the marks of a Wayland session the tests may have been started in (the
+    program would greet those with a notice)."""
+    env = {k: v for k, v in os.environ.items() if k not in ("WAYLAND_DISPLAY", "XDG_SESSION_TYPE")}
+    env["HOME"] = home
+    env.update(extra or {})
+    return env
+
+
 class Program:
     """One run of the program, in a working directory and HOME of its own."""
 
@@ -123,10 +133,9 @@ class Program:
         self.proc = None
         self.log = open(os.path.join(self.tmp, "program.log"), "w+")
 
-    def start(self, wait_port=True):
-        env = dict(os.environ, HOME=self.home)
-        self.proc = subprocess.Popen([PROGRAM], cwd=self.workdir, env=env, stdout=self.log,
-                                     stderr=subprocess.STDOUT)
+    def start(self, wait_port=True, env=None):
+        self.proc = subprocess.Popen([PROGRAM], cwd=self.workdir, env=program_env(self.home, env),
+                                     stdout=self.log, stderr=subprocess.STDOUT)
         if wait_port:
             self.port = wait_until(self.listening_port, 20, what="the program to listen")
         return self
@@ -204,7 +213,6 @@ def close_while_hammered(program, paths, warmup=1.5):
 def port_open(port):
     s = socket.socket()
     s.settimeout(0.5)
-    s.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, b"\x01\x00\x00\x00\x00\x00\x00\x00")
     try:
         s.connect(("127.0.0.1", port))
         return True
@@ -215,20 +223,19 @@ def port_open(port):
 
 
 def hold_port(port):
-    """Takes a port the way another program on the PC would."""
+    """Takes a port the way another program on the PC would (servers on
+    Linux bind with address reuse, or the program's own connections in
+    TIME_WAIT would keep them off the port)."""
     s = socket.socket()
+    s.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
     s.bind(("0.0.0.0", port))
     s.listen(5)
     return s
 
 
 def connect(port, timeout=10):
-    """A client connection that ends with a reset when closed, so the
-    server's side of it leaves no TIME_WAIT behind that would keep the next
-    run of the program from binding the port (it binds without SO_REUSEADDR)."""
-    s = socket.create_connection(("127.0.0.1", port), timeout=timeout)
-    s.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, b"\x01\x00\x00\x00\x00\x00\x00\x00")
-    return s
+    """A client connection to the program on this namespace's loopback."""
+    return socket.create_connection(("127.0.0.1", port), timeout=timeout)
 
 
 def exchange(port, request, timeout=10):
