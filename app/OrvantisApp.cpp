@@ -39,6 +39,7 @@ bool OrvantisApp::OnInit()
     OrvantisFrame* frame = new OrvantisFrame(nullptr, -1);
     frame->Show(true);
     SetTopWindow(frame);
+    frame->ShowStartupNotices();
     return true;
 }
 

@@ -56,6 +56,9 @@ public:
     virtual ~InputInjector() = default;
     // Hands exactly one record to the system. Failures are not reported.
     virtual void Send(const InputRecord& record) = 0;
+    // False when records cannot reach the desktop at all (no display, or
+    // one without the input extension): then every record is dropped.
+    virtual bool Available() const { return true; }
 };
 
 // The injector of this OS. Never null: where no input facility can be

@@ -5,7 +5,6 @@
 
 #include "platform/InputInjector.h"
 
-
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 #include <X11/extensions/XTest.h>
@@ -74,6 +73,7 @@ KeySym KeysymForVirtualKey(std::uint16_t vk)
 class NullInputInjector : public InputInjector {
 public:
     void Send(const InputRecord&) override {}
+    bool Available() const override { return false; }
 };
 
 class X11InputInjector : public InputInjector {

@@ -6,13 +6,16 @@
 #include <wx/icon.h>
 #include <wx/image.h>
 #include <wx/intl.h>
+#include <wx/msgdlg.h>
 #include <wx/sizer.h>
 
 #include "control/DesktopController.h"
 #include "platform/Browser.h"
+#include "platform/DesktopSession.h"
 #include "platform/InputInjector.h"
 #include "platform/ScreenGrabber.h"
 #include "server/HttpAnswer.h"
+#include "ui/StartupNotices.h"
 
 OrvantisFrame* g_mainFrame = nullptr;
 
@@ -223,6 +226,20 @@ OrvantisFrame::~OrvantisFrame()
 void OrvantisFrame::OnOfficialPage(wxCommandEvent& WXUNUSED(event))
 {
     orvantis::OpenInDefaultBrowser(orvantis::kProductPageUrl);
+}
+
+void OrvantisFrame::ShowStartupNotices()
+{
+    const std::vector<orvantis::StartupNotice> notices =
+        orvantis::StartupNotices(orvantis::IsWaylandSession(), m_input->Available());
+    if (notices.empty())
+        return;
+    // After the window's own first layout, so the boxes come up over it;
+    // the server already runs and keeps serving while they are open.
+    CallAfter([this, notices] {
+        for (const orvantis::StartupNotice& notice : notices)
+            wxMessageBox(notice.message, notice.caption, wxOK | wxICON_WARNING | wxCENTRE, this);
+    });
 }
 
 void OrvantisFrame::Refit()

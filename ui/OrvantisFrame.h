@@ -41,6 +41,10 @@ public:
     // left empty when nothing could be captured.
     void TakeScreenshot(std::string* jpeg = nullptr);
 
+    // Shows, once the window is on screen, a message box for each thing the
+    // desktop operations cannot do in this session (see StartupNotices.h).
+    void ShowStartupNotices();
+
     // Control ids, from wxNewId() during static initialisation.
     static const long ID_STATICBITMAP2;
     static const long ID_STATICTEXT3;

@@ -1,0 +1,10 @@
+#include "platform/DesktopSession.h"
+
+namespace orvantis {
+
+bool IsWaylandSession()
+{
+    return false;
+}
+
+}  // namespace orvantis
