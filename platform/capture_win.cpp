@@ -42,8 +42,12 @@ public:
             ok = BitBlt(memory, 0, 0, w, h, screen, 0, 0, SRCCOPY) != 0;
             SelectObject(memory, previous);
             GdiFlush();
+            // A screen too large for the memory left gives no image: report
+            // no capture, as when the copy fails.
+            wxImage image;
+            if (ok && !image.Create(w, h, false))
+                ok = false;
             if (ok) {
-                wxImage image(w, h, false);
                 const unsigned char* src = static_cast<const unsigned char*>(bits);
                 unsigned char* dst = image.GetData();
                 const size_t pixels = static_cast<size_t>(w) * static_cast<size_t>(h);
