@@ -22,7 +22,19 @@ done
 if [ ${#missing[@]} -gt 0 ]; then
   sudo=""
   [ "$(id -u)" = 0 ] || sudo=sudo
+  # A freshly booted Debian often runs an apt job of its own: wait for its
+  # lock rather than fail.
+  apt_opts=(-o DPkg::Lock::Timeout=600 -o Acquire::Retries=3)
   echo "Installing: ${missing[*]}"
-  $sudo apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+  echo "-- updating the package lists"
+  $sudo apt-get "${apt_opts[@]}" update -q
+  echo "-- downloading and installing (a few minutes on a fresh machine)"
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get "${apt_opts[@]}" install -y -q --no-install-recommends \
+    "${missing[@]}" | grep --line-buffered -E '^(Get:|Unpacking|Setting up|E:|W:)' || true
+  # The filter above hides apt's own status: check the result.
+  for p in "${missing[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" ||
+      { echo "install-deps: $p did not install (see apt-get's messages above)" >&2; exit 1; }
+  done
+  echo "-- installed"
 fi

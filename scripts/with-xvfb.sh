@@ -5,6 +5,10 @@
 set -u
 geometry=1920x1080x24
 if [ "${1:-}" = "-s" ]; then geometry=$2; shift 2; fi
+if ! command -v Xvfb >/dev/null; then
+  echo "with-xvfb: Xvfb is not installed (scripts/install-deps.sh installs it)" >&2
+  exit 1
+fi
 
 for n in $(seq 90 250); do
   [ -e /tmp/.X11-unix/X$n ] || [ -e /tmp/.X$n-lock ] && continue
@@ -17,7 +21,7 @@ for n in $(seq 90 250); do
   done
   # Two runs may race for the same number: the display is ours only if the
   # lock file names our server.
-  owner=$(tr -d ' \n' < /tmp/.X$n-lock 2>/dev/null)
+  owner=$(tr -d ' \n' 2>/dev/null < /tmp/.X$n-lock)
   if kill -0 $xpid 2>/dev/null && [ -e /tmp/.X11-unix/X$n ] && [ "$owner" = "$xpid" ]; then
     export DISPLAY=:$n
     "$@"

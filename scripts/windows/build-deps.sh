@@ -64,7 +64,7 @@ apt_update() {
     [ "$apt_updated" -eq 0 ] || return 0
     need_root "apt-get update"
     log "apt-get update"
-    if ! apt-get update >>"$apt_log" 2>&1; then
+    if ! apt-get -o DPkg::Lock::Timeout=600 update >>"$apt_log" 2>&1; then
         tail -n 30 "$apt_log" >&2
         die "apt-get update failed (log: $apt_log)"
     fi
@@ -87,7 +87,7 @@ install_tool_pkgs() {
     need_root "installing ${missing[*]}"
     apt_update
     log "apt-get install ${missing[*]}"
-    if ! apt-get install -y --no-install-recommends \
+    if ! apt-get -o DPkg::Lock::Timeout=600 install -y --no-install-recommends \
             -o Dpkg::Options::=--force-confdef -o Dpkg::Options::=--force-confold \
             "${missing[@]}" >>"$apt_log" 2>&1; then
         tail -n 30 "$apt_log" >&2

@@ -52,8 +52,8 @@ log "dependency prefix $prefix"
 if [ "$unit_tests" != 0 ] && [ ! -f /usr/src/googletest/CMakeLists.txt ]; then
     [ "$(id -u)" -eq 0 ] || die "installing googletest needs root (or set ORVANTIS_WIN_UNIT_TESTS=0)"
     log "apt-get install googletest"
-    apt-get install -y --no-install-recommends googletest >/dev/null 2>&1 ||
-        { apt-get update >/dev/null 2>&1 && apt-get install -y --no-install-recommends googletest >/dev/null; } ||
+    apt-get -o DPkg::Lock::Timeout=600 install -y --no-install-recommends googletest >/dev/null 2>&1 ||
+        { apt-get -o DPkg::Lock::Timeout=600 update >/dev/null 2>&1 && apt-get -o DPkg::Lock::Timeout=600 install -y --no-install-recommends googletest >/dev/null; } ||
         die "cannot install googletest"
 fi
 for t in cmake cpack "$host-g++-posix" "$objdump" python3; do

@@ -47,9 +47,9 @@ done
 if [ "${#missing[@]}" -gt 0 ]; then
     [ "$(id -u)" -eq 0 ] || die "installing ${missing[*]} needs root"
     log "apt-get install ${missing[*]}"
-    if ! apt-get install -y --no-install-recommends "${missing[@]}" >/tmp/orvantis-wintest-apt.log 2>&1; then
-        apt-get update >>/tmp/orvantis-wintest-apt.log 2>&1 || true
-        apt-get install -y --no-install-recommends "${missing[@]}" >>/tmp/orvantis-wintest-apt.log 2>&1 ||
+    if ! apt-get -o DPkg::Lock::Timeout=600 install -y --no-install-recommends "${missing[@]}" >/tmp/orvantis-wintest-apt.log 2>&1; then
+        apt-get -o DPkg::Lock::Timeout=600 update >>/tmp/orvantis-wintest-apt.log 2>&1 || true
+        apt-get -o DPkg::Lock::Timeout=600 install -y --no-install-recommends "${missing[@]}" >>/tmp/orvantis-wintest-apt.log 2>&1 ||
             { tail -n 20 /tmp/orvantis-wintest-apt.log >&2; die "apt-get install failed"; }
     fi
 fi

@@ -3,8 +3,12 @@ real program under a private X display."""
 
 import os
 import resource
+import shutil
+import signal
 import socket
+import subprocess
 import sys
+import tempfile
 import time
 import unittest
 
@@ -91,15 +95,106 @@ class StartUp(unittest.TestCase):
         third.main_window()
         self.assertEqual(third.close(), 0)
 
+    def test_a_restart_right_after_serving_gets_port_80_again(self):
+        first = self.program().start()
+        self.assertEqual(first.port, 80)
+        for path in ("/", "/bg.gif", "/nothing"):
+            parse(get(80, path))
+        self.assertEqual(first.close(), 0)
+        # The program closed those connections itself, so their ends on its
+        # side wait out TIME_WAIT; the new listener must not mind them.
+        waiting = subprocess.run(["ss", "-Htn", "state", "time-wait", "( sport = :80 )"], capture_output=True,
+                                 text=True).stdout
+        self.assertTrue(waiting.strip(), "nothing in TIME_WAIT: the test proves nothing")
+        second = self.program(workdir=first.workdir, home=first.home).start()
+        self.assertEqual(second.port, 80)
+        self.assertEqual(parse(get(80, "/"))[0], "HTTP/1.1 200 OK")
+        self.assertEqual(second.close(), 0)
+
+    def test_a_wayland_session_is_told_once_what_cannot_work_and_then_served(self):
+        p = self.program().start(env={"XDG_SESSION_TYPE": "wayland"})
+        box = harness.wait_window("Orvantis on Wayland")
+        # Phones are served while the notice is open.
+        self.assertEqual(parse(get(p.port, "/"))[0], "HTTP/1.1 200 OK")
+        harness.press_return_in(box)
+        wait_until(lambda: not harness.find_windows("Orvantis on Wayland"), 10, what="the notice to close")
+        p.main_window()
+        self.assertEqual(parse(get(p.port, "/next?"))[0], "HTTP/1.1 200 OK")
+        self.assertEqual(p.close(), 0)
+
     def test_command_line_arguments_are_ignored(self):
         p = self.program()
-        env = dict(os.environ, HOME=p.home)
-        import subprocess
-        p.proc = subprocess.Popen([harness.PROGRAM, "--help", "-x", "/nonsense"], cwd=p.workdir, env=env,
-                                  stdout=p.log, stderr=subprocess.STDOUT)
+        p.proc = subprocess.Popen([harness.PROGRAM, "--help", "-x", "/nonsense"], cwd=p.workdir,
+                                  env=harness.program_env(p.home), stdout=p.log, stderr=subprocess.STDOUT)
         wait_until(lambda: harness.port_open(80), 20, what="port 80")
         p.main_window()
         self.assertEqual(p.close(), 0)
+
+
+class RunScript(unittest.TestCase):
+    """scripts/run.sh, as a user runs it from a terminal (its install and
+    build steps skipped: the build under test is used as it is)."""
+
+    def start_script(self, env_extra, drop_display=False):
+        self.home = tempfile.mkdtemp(prefix="orvantis-run-")
+        env = harness.program_env(self.home, dict(env_extra, ORVANTIS_NO_BUILD="1",
+                                                  ORVANTIS_BUILD_DIR=harness.BUILD_DIR))
+        if drop_display:
+            env.pop("DISPLAY", None)
+        # A session of its own, like a terminal's foreground job: Ctrl-C is
+        # a SIGINT to the whole group.
+        self.script = subprocess.Popen(["bash", os.path.join(harness.SOURCE_DIR, "scripts", "run.sh")], env=env,
+                                       stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True,
+                                       start_new_session=True)
+        lines = []
+        deadline = time.monotonic() + 40
+        while time.monotonic() < deadline:
+            line = self.script.stdout.readline()
+            if not line:
+                break
+            lines.append(line)
+            if "Ctrl-C ends Orvantis" in line:
+                break
+        return "".join(lines)
+
+    def tearDown(self):
+        if self.script.poll() is None:
+            os.killpg(self.script.pid, signal.SIGKILL)
+            self.script.wait(10)
+        self.script.stdout.close()
+        shutil.rmtree(self.home, ignore_errors=True)
+
+    def listener_pid(self, port):
+        out = subprocess.run(["ss", "-Hltnp", "( sport = :%d )" % port], capture_output=True, text=True).stdout
+        return int(out.split("pid=")[1].split(",")[0])
+
+    def test_reports_the_port_orvantis_took_and_ends_it_on_ctrl_c(self):
+        held = hold_port(80)  # another web server on the PC
+        try:
+            out = self.start_script({})
+            self.assertIn("Orvantis is serving on port 8888.", out)
+            # Only the loopback interface is up: no URL a phone could use.
+            self.assertIn("Not Connected to LAN or WIFI", out)
+            self.assertNotIn("127.0.0.1", out)
+            app = self.listener_pid(8888)
+            os.killpg(self.script.pid, signal.SIGINT)
+            self.assertEqual(self.script.wait(15), 130)
+            wait_until(lambda: not os.path.exists("/proc/%d" % app), 10, what="Orvantis to end on Ctrl-C")
+        finally:
+            held.close()
+
+    def test_without_a_display_it_makes_one_and_ends_both_on_sigterm(self):
+        out = self.start_script({}, drop_display=True)
+        self.assertIn("running on the virtual display", out)
+        self.assertIn("Orvantis is serving on port 80.", out)
+        number = out.split("virtual display :")[1].split()[0]
+        with open("/tmp/.X%s-lock" % number) as f:
+            xvfb = int(f.read().strip())
+        app = self.listener_pid(80)
+        self.script.send_signal(signal.SIGTERM)
+        self.assertEqual(self.script.wait(15), 143)
+        for pid, what in ((app, "Orvantis"), (xvfb, "the virtual display")):
+            wait_until(lambda: not os.path.exists("/proc/%d" % pid), 10, what=what + " to end")
 
 
 class Connections(unittest.TestCase):
