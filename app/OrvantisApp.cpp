@@ -45,11 +45,13 @@ bool OrvantisApp::OnInit()
 
 int OrvantisApp::OnExit()
 {
+    // The window is gone and nothing reaches the desktop any more: a new
+    // start need not wait for the connections still winding down.
+    delete m_checker;
+    m_checker = nullptr;
     // Let connection threads still serving finish before the toolkit is torn
     // down under them. Each ends within its 2-second waits; the window they
     // could use is already gone and they know it.
     OrvantisFrame::Workers().WaitForNone(std::chrono::seconds(10));
-    delete m_checker;
-    m_checker = nullptr;
     return 0;
 }

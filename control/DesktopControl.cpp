@@ -28,17 +28,17 @@ std::unique_ptr<orvantis::DesktopController> OrvantisFrame::MakeDesktopControlle
                                                          ScreenshotPath);
 }
 
-void OrvantisFrame::SendKeyPress(int keyCode, int modifiers)
+bool OrvantisFrame::SendKeyPress(int keyCode, int modifiers)
 {
-    m_desktop->SendKeyPress(keyCode, modifiers);
+    return m_desktop->SendKeyPress(keyCode, modifiers);
 }
 
-void OrvantisFrame::SendMouseClick()
+bool OrvantisFrame::SendMouseClick()
 {
-    m_desktop->SendMouseClick();
+    return m_desktop->SendMouseClick();
 }
 
-void OrvantisFrame::TakeScreenshot(std::string* jpeg)
+bool OrvantisFrame::TakeScreenshot(std::string* jpeg)
 {
-    m_desktop->TakeScreenshot(jpeg);
+    return m_desktop->TakeScreenshot(jpeg);
 }

@@ -2,9 +2,12 @@
 
 #include <utility>
 
+#include <wx/filefn.h>
 #include <wx/image.h>
+#include <wx/log.h>
 
 #include "control/JpegEncode.h"
+#include "platform/FileReplace.h"
 
 namespace orvantis {
 
@@ -18,36 +21,71 @@ DesktopController::DesktopController(wxMutex& mutex, InputInjector& input, Scree
 {
 }
 
-void DesktopController::SendKeyPress(int keyCode, int modifiers)
+bool DesktopController::SendKeyPress(int keyCode, int modifiers)
 {
     // Should the lock fail, the key is sent all the same, without it.
     wxMutexLocker lock(m_mutex);
+    if (IsClosed())
+        return false;
     InputSequencer(m_input, m_sleep).KeyPress(keyCode, modifiers);
+    return true;
 }
 
-void DesktopController::SendMouseClick()
+bool DesktopController::SendMouseClick()
 {
     wxMutexLocker lock(m_mutex);
+    if (IsClosed())
+        return false;
     InputSequencer(m_input, m_sleep).MouseClick();
+    return true;
 }
 
-void DesktopController::TakeScreenshot(std::string* jpeg)
+bool DesktopController::TakeScreenshot(std::string* jpeg)
 {
     m_sleep(kCaptureSettleMs);
     wxMutexLocker lock(m_mutex);
+    if (IsClosed())
+        return false;
 
     std::string bytes;
     // The grabber reuses its pixel buffer between captures; the image that
     // shares it must be gone before the lock is released (it is: it was
     // declared after the lock), as wx's reference counts are not atomic.
     wxImage screen;
-    if (m_grabber.GrabPrimary(screen) && EncodeJpeg(screen, bytes)) {
-        // A directory that cannot be written leaves no file and no message;
-        // the caller still has the bytes.
-        WriteWholeFile(m_screenshotPath(), bytes);
+    const bool grabbed = m_grabber.GrabPrimary(screen) || m_grabber.GrabPrimary(screen);
+    if (grabbed && EncodeJpeg(screen, bytes)) {
+        // A directory that cannot be written, or a full disk, leaves the
+        // previous file whole and shows no message; the caller still has
+        // the bytes.
+        ReplaceScreenshotFile(m_screenshotPath(), bytes);
     }
     if (jpeg)
         jpeg->swap(bytes);
+    return true;
+}
+
+void DesktopController::Close()
+{
+    m_closed.store(true, std::memory_order_release);
+}
+
+bool ReplaceScreenshotFile(const wxString& path, const std::string& bytes)
+{
+    // The new capture goes into a file beside the old one and then takes its
+    // name in one step: programs that read "ss.jpg" meanwhile, a kill in the
+    // middle of the write and a full disk all leave a whole picture there.
+    wxLogNull quiet;
+    const wxString part = path + _T(".part");
+    if (!WriteWholeFile(part, bytes)) {
+        wxRemoveFile(part);
+        return false;
+    }
+    if (ReplaceFileWith(part, path))
+        return true;
+    // The system refused the rename (another program holds the file open
+    // without sharing it for deletion): write it in place, as before.
+    wxRemoveFile(part);
+    return WriteWholeFile(path, bytes);
 }
 
 }  // namespace orvantis

@@ -4,6 +4,7 @@
 // records of two commands never interleave and a capture never sees a
 // half-finished key press.
 
+#include <atomic>
 #include <functional>
 #include <string>
 
@@ -29,19 +30,35 @@ public:
     DesktopController(wxMutex& mutex, InputInjector& input, ScreenGrabber& grabber, Sleep sleep,
                       ScreenshotPath screenshotPath);
 
-    void SendKeyPress(int keyCode, int modifiers);
-    void SendMouseClick();
+    // Each operation returns false, having done nothing, when the desktop
+    // was closed before it got its turn.
+    bool SendKeyPress(int keyCode, int modifiers);
+    bool SendMouseClick();
     // Captures the primary display, writes it as a JPEG to the screenshot
     // path and, when `jpeg` is given, hands over the bytes of this capture
-    // (empty when nothing could be captured).
-    void TakeScreenshot(std::string* jpeg);
+    // (empty when nothing could be captured). A failed grab is tried once
+    // more, since the screen may have changed size under the first one.
+    bool TakeScreenshot(std::string* jpeg);
+
+    // The program is closing: no operation starts from now on. Those that
+    // wait for their turn give up when they get it; the one in progress
+    // finishes. Callable from any thread.
+    void Close();
 
 private:
+    bool IsClosed() const { return m_closed.load(std::memory_order_acquire); }
+
     wxMutex& m_mutex;
     InputInjector& m_input;
     ScreenGrabber& m_grabber;
     Sleep m_sleep;
     ScreenshotPath m_screenshotPath;
+    std::atomic<bool> m_closed{false};
 };
+
+// Replaces the screenshot file at `path` with `bytes` so that it never holds
+// a partial picture: written beside it, then renamed over it. False, with the
+// previous file left whole, when the new one cannot be written.
+bool ReplaceScreenshotFile(const wxString& path, const std::string& bytes);
 
 }  // namespace orvantis

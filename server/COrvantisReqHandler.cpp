@@ -86,17 +86,22 @@ wxThread::ExitCode COrvantisReqHandler::Entry()
     std::string capture;
     if (route.command != orvantis::Command::None) {
         // The window may be closing: then the command is dropped and no
-        // answer is sent, as for a request that came too late.
+        // answer is sent, as for a request that came too late. The same
+        // holds for a command still waiting for its turn when closing began.
         orvantis::UseGate::Pass<OrvantisFrame> frame(OrvantisFrame::Gate());
         if (!frame)
             return 0;
+        bool done = false;
         switch (route.command) {
-        case orvantis::Command::NextSlide: frame->SendKeyPress(orvantis::VKEY_NEXT, 0); break;
-        case orvantis::Command::PreviousSlide: frame->SendKeyPress(orvantis::VKEY_PRIOR, 0); break;
-        case orvantis::Command::MouseClick: frame->SendMouseClick(); break;
-        case orvantis::Command::Screenshot: frame->TakeScreenshot(&capture); break;
+        case orvantis::Command::NextSlide: done = frame->SendKeyPress(orvantis::VKEY_NEXT, 0); break;
+        case orvantis::Command::PreviousSlide: done = frame->SendKeyPress(orvantis::VKEY_PRIOR, 0); break;
+        case orvantis::Command::MouseClick: done = frame->SendMouseClick(); break;
+        case orvantis::Command::Screenshot: done = frame->TakeScreenshot(&capture); break;
         case orvantis::Command::None: break;
         }
+        // Closing began while the command waited for its turn.
+        if (!done)
+            return 0;
     }
 
     switch (route.answer) {

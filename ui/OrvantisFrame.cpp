@@ -199,6 +199,12 @@ OrvantisFrame::OrvantisFrame(wxWindow* parent, wxWindowID WXUNUSED(id))
         if (event.IsShown())
             CallAfter([this] { Refit(); Centre(wxBOTH); });
     });
+    // From the moment the user closes the window no desktop operation
+    // starts; the toolkit then destroys the window as usual.
+    Bind(wxEVT_CLOSE_WINDOW, [this](wxCloseEvent& event) {
+        m_desktop->Close();
+        event.Skip();
+    });
     StartServer();
     m_tickCount = 0;
 }
@@ -206,8 +212,10 @@ OrvantisFrame::OrvantisFrame(wxWindow* parent, wxWindowID WXUNUSED(id))
 OrvantisFrame::~OrvantisFrame()
 {
     // Connection threads may still be serving. From here on none of them can
-    // reach this window, and those in the middle of a desktop operation have
-    // finished it before the mutex and the OS facilities go away.
+    // reach this window, no desktop operation starts (those queued for their
+    // turn give it up), and the one in progress has finished before the
+    // mutex and the OS facilities go away.
+    m_desktop->Close();
     Gate().CloseAndWait();
     g_mainFrame = nullptr;
     m_desktop.reset();

@@ -33,13 +33,14 @@ public:
     virtual ~OrvantisFrame();
 
     // Desktop operations, called on connection threads; one runs at a time.
-    void SendKeyPress(int keyCode, int modifiers);
-    void SendMouseClick();
+    // False when the window closed before the operation got its turn.
+    bool SendKeyPress(int keyCode, int modifiers);
+    bool SendMouseClick();
     // Captures the primary display into "ss.jpg" in the working directory.
     // When `jpeg` is given it receives the bytes of this very capture, so a
     // caller never reads back a file that another capture is rewriting; it is
     // left empty when nothing could be captured.
-    void TakeScreenshot(std::string* jpeg = nullptr);
+    bool TakeScreenshot(std::string* jpeg = nullptr);
 
     // Shows, once the window is on screen, a message box for each thing the
     // desktop operations cannot do in this session (see StartupNotices.h).

@@ -3,8 +3,8 @@
 // Creates a 400x300 window at (0,0), maps it, takes the keyboard focus and
 // prints one line per event on stdout, flushed at once:
 //   READY                      once the window is mapped and has the focus
-//   KEY_DOWN <keysym name>     e.g. KEY_DOWN Next
-//   KEY_UP <keysym name>
+//   KEY_DOWN <keysym name> t=<ms>   e.g. KEY_DOWN Next t=123456 (the X
+//   KEY_UP <keysym name> t=<ms>     server's time of the event)
 //   BUTTON_DOWN <n> <x> <y>    button number, window coordinates
 //   BUTTON_UP <n> <x> <y>
 // It takes the focus back (and comes back on top) whenever it loses it, and
@@ -158,8 +158,8 @@ int main()
                 break;
             case KeyPress:
             case KeyRelease:
-                std::snprintf(line, sizeof line, "%s %s", event.type == KeyPress ? "KEY_DOWN" : "KEY_UP",
-                              KeyName(&event.xkey));
+                std::snprintf(line, sizeof line, "%s %s t=%lu", event.type == KeyPress ? "KEY_DOWN" : "KEY_UP",
+                              KeyName(&event.xkey), static_cast<unsigned long>(event.xkey.time));
                 Say(line);
                 break;
             case ButtonPress:
