@@ -37,8 +37,21 @@ std::size_t ReceiveOnce(wxSocketBase& socket, void* buffer, std::size_t capacity
 
 // Sends all `length` bytes, waiting for the peer to take them; gives up when
 // the peer takes nothing for `stallTimeoutMs` or the connection fails.
+// A slow peer that keeps taking bytes (a phone on a weak WiFi link) gets
+// the whole answer however long it takes: progress is judged by the bytes
+// that leave the send queue, not by the system calling the socket writable,
+// which on Linux waits until a third of a large send buffer is free.
 // Returns the number of bytes handed over.
 std::size_t SendAll(wxSocketBase& socket, const void* data, std::size_t length, int stallTimeoutMs);
+
+// Out of descriptors, a pending connection cannot be accepted; it stays
+// queued, and the listener reports it again at once, for ever. Call this
+// when accepting failed: it releases a descriptor kept in reserve, accepts
+// the connection and closes it at once, then takes the reserve again.
+// Returns true when a connection was shed that way, false when none was
+// pending or descriptors are not what is missing. Only the thread that
+// accepts may call it.
+bool ShedPendingConnection(wxSocketServer& server);
 
 // Lets the process hold as many descriptors as the system allows it, so a
 // burst of connections is not refused at the default soft limit.

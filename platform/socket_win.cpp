@@ -65,6 +65,9 @@ std::size_t ReceiveOnce(wxSocketBase& socket, void* buffer, std::size_t capacity
 
 std::size_t SendAll(wxSocketBase& socket, const void* data, std::size_t length, int stallTimeoutMs)
 {
+    // Windows reports a socket writable as soon as any room is free in its
+    // send buffer, so a peer that keeps taking bytes, however slowly, never
+    // lets a wait run out: the limit applies only to one that takes nothing.
     const SOCKET s = socket.GetSocket();
     if (s == INVALID_SOCKET)
         return 0;
@@ -83,6 +86,13 @@ std::size_t SendAll(wxSocketBase& socket, const void* data, std::size_t length, 
             break;
     }
     return sent;
+}
+
+bool ShedPendingConnection(wxSocketServer&)
+{
+    // Sockets are handles on Windows, with no small per-process limit to
+    // run out of.
+    return false;
 }
 
 void RaiseDescriptorLimit()

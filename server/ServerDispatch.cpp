@@ -14,6 +14,9 @@ namespace {
 // The size at which the control page shows the screenshot.
 const wxSize kScreenshotDisplaySize(300, 225);
 
+// Connections taken per report of the listening socket.
+constexpr int kMaxAcceptsPerEvent = 1024;
+
 wxSocketServer* Listen(int port)
 {
     wxIPV4address address;
@@ -62,14 +65,24 @@ void OrvantisFrame::StartServer()
 
 void OrvantisFrame::OnServerEvent(wxSocketEvent& WXUNUSED(event))
 {
-    // The connection is used only by its worker thread, with blocking waits;
-    // it never reports events to this window.
-    wxSocketBase* socket = new wxSocketBase(wxSOCKET_BLOCK, wxSOCKET_BASE);
-    if (!m_server->AcceptWith(*socket, false)) {
-        socket->Destroy();
-        return;
+    // Every connection that is waiting, not one per event: a phone's request
+    // must not wait for the toolkit to report, one by one, a flood of idle
+    // connections that came before it. Bounded, so the window stays
+    // responsive under a flood; what is left is reported again.
+    for (int accepted = 0; accepted < kMaxAcceptsPerEvent; ++accepted) {
+        // The connection is used only by its worker thread, with blocking
+        // waits; it never reports events to this window.
+        wxSocketBase* socket = new wxSocketBase(wxSOCKET_BLOCK, wxSOCKET_BASE);
+        if (!m_server->AcceptWith(*socket, false)) {
+            socket->Destroy();
+            // None left, or no descriptor left for the next one: then it is
+            // closed unanswered rather than reported again at once.
+            if (orvantis::ShedPendingConnection(*m_server))
+                continue;
+            return;
+        }
+        orvantis::UseNonBlockingDescriptor(*socket);
+        socket->SetTimeout(2);
+        COrvantisReqHandler::Start(socket, kScreenshotDisplaySize);
     }
-    orvantis::UseNonBlockingDescriptor(*socket);
-    socket->SetTimeout(2);
-    COrvantisReqHandler::Start(socket, kScreenshotDisplaySize);
 }
