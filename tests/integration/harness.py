@@ -39,8 +39,9 @@ def wait_until(predicate, timeout, step=0.05, what="condition"):
 class VirtualDisplay:
     """A private Xvfb display."""
 
-    def __init__(self, geometry="1920x1080x24"):
+    def __init__(self, geometry="1920x1080x24", extra_args=()):
         self.geometry = geometry
+        self.extra_args = list(extra_args)
         self.proc = None
         self.name = None
 
@@ -50,7 +51,7 @@ class VirtualDisplay:
                 continue
             self.proc = subprocess.Popen(
                 ["Xvfb", ":%d" % n, "-screen", "0", self.geometry, "-nolisten", "tcp", "-noreset", "+extension",
-                 "RANDR"], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+                 "RANDR"] + self.extra_args, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
             try:
                 wait_until(lambda: os.path.exists("/tmp/.X11-unix/X%d" % n) or self.proc.poll() is not None, 10)
             except AssertionError:
@@ -133,9 +134,9 @@ class Program:
         self.proc = None
         self.log = open(os.path.join(self.tmp, "program.log"), "w+")
 
-    def start(self, wait_port=True, env=None):
+    def start(self, wait_port=True, env=None, preexec=None):
         self.proc = subprocess.Popen([PROGRAM], cwd=self.workdir, env=program_env(self.home, env),
-                                     stdout=self.log, stderr=subprocess.STDOUT)
+                                     stdout=self.log, stderr=subprocess.STDOUT, preexec_fn=preexec)
         if wait_port:
             self.port = wait_until(self.listening_port, 20, what="the program to listen")
         return self
@@ -298,6 +299,7 @@ class EventProbe:
         self.proc = subprocess.Popen([tool("xevent_probe")], stdin=subprocess.PIPE, stdout=subprocess.PIPE,
                                      text=True)
         self.lines = queue.Queue()
+        self.key_times = []
         self.reader = threading.Thread(target=self._read, daemon=True)
         self.reader.start()
         first = self.lines.get(timeout=10)
@@ -306,7 +308,12 @@ class EventProbe:
 
     def _read(self):
         for line in self.proc.stdout:
-            self.lines.put(line.strip())
+            # Key events carry the X server's time; the tests compare the
+            # events themselves, so it is kept aside.
+            line, _, stamp = line.strip().partition(" t=")
+            if stamp:
+                self.key_times.append((line, int(stamp)))
+            self.lines.put(line)
 
     def read_events(self, count, timeout=10):
         """Waits until `count` events have come in all, or the timeout."""

@@ -4,15 +4,19 @@ clients hammer it. Every loop is bounded in count and time."""
 
 import os
 import random
+import resource
+import shutil
 import socket
+import subprocess
 import sys
+import tempfile
 import threading
 import time
 import unittest
 
 sys.path.insert(0, os.path.dirname(__file__))
 import harness  # noqa: E402
-from harness import Program, exchange, get, parse, wait_until  # noqa: E402
+from harness import Program, exchange, get, jpeg_size, parse, wait_until  # noqa: E402
 
 display = harness.VirtualDisplay("1920x1080x24")
 
@@ -135,7 +139,147 @@ class Hostile(unittest.TestCase):
             self.assertLess(rss - rest_rss, 8 * 1024, "resident memory grew by %d kB" % (rss - rest_rss))
 
 
+def paint_noise_on_the_screen():
+    """Tiles the root window with coloured noise, which JPEG cannot squeeze:
+    a 1920x1080 screenshot of it is over a megabyte."""
+    rnd = random.Random(1)
+    bits = [rnd.getrandbits(8) for _ in range(256 * 256 // 8)]
+    rows = [", ".join("0x%02x" % b for b in bits[i:i + 12]) for i in range(0, len(bits), 12)]
+    path = os.path.join(tempfile.mkdtemp(prefix="orvantis-noise-"), "noise.xbm")
+    with open(path, "w") as f:
+        f.write("#define noise_width 256\n#define noise_height 256\nstatic unsigned char noise_bits[] = {\n%s};\n"
+                % ",\n".join(rows))
+    harness.x("xsetroot", "-bitmap", path, "-fg", "#ff8040", "-bg", "#103060")
+
+
+def cpu_seconds(pid):
+    with open("/proc/%d/stat" % pid) as f:
+        fields = f.read().rsplit(")", 1)[1].split()
+    return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
+
+
+class Limits(unittest.TestCase):
+    """Slow links, no descriptors left and a full disk."""
+
+    def setUp(self):
+        self.p = None
+
+    def tearDown(self):
+        if self.p:
+            if self._outcome.success is False:
+                sys.stderr.write("--- program output ---\n" + self.p.output())
+            self.p.cleanup()
+
+    def test_a_big_screenshot_reaches_a_slow_phone_whole(self):
+        paint_noise_on_the_screen()
+        try:
+            self.p = Program().start()
+            size = len(parse(get(80, "/getss1"))[3])
+            self.assertGreater(size, 1000000, "the screen is not busy enough to show the fault")
+            # A weak WiFi link: 512 kbit/s with an Ethernet-sized MTU on this
+            # namespace's loopback. The answer takes some 20 s, and the send
+            # buffer drains too slowly for the socket ever to count as
+            # writable within 2 s.
+            subprocess.run("ip link set lo mtu 1500 && tc qdisc add dev lo root tbf rate 512kbit burst 32kbit "
+                           "latency 400ms", shell=True, check=True)
+            try:
+                answer = get(80, "/getss2", timeout=120)
+            finally:
+                subprocess.run("tc qdisc del dev lo root; ip link set lo mtu 65536", shell=True)
+            _, _, headers, body = parse(answer)  # the whole announced length came
+            self.assertGreater(len(body), 1000000)
+            self.assertTrue(body.endswith(b"\xff\xd9"), "the JPEG was cut off")
+        finally:
+            harness.x("xsetroot", "-solid", "black")
+
+    def test_out_of_descriptors_the_window_does_not_spin_and_serves_once_they_are_free(self):
+        self.p = Program()
+        limit = 128
+        self.p.start(preexec=lambda: resource.setrlimit(resource.RLIMIT_NOFILE, (limit, limit)))
+        self.p.main_window()
+        idle = []
+        try:
+            for _ in range(600):
+                idle.append(harness.connect(80))
+            before = cpu_seconds(self.p.proc.pid)
+            time.sleep(3)
+            used = cpu_seconds(self.p.proc.pid) - before
+            sys.stderr.write("CPU used in 3 s with no descriptors left: %.2f s\n" % used)
+            self.assertLess(used, 0.5, "the program spins while it cannot accept")
+        finally:
+            for s in idle:
+                s.close()
+        # The idle connections it did accept end within their 2 s; then a
+        # page is served at once.
+        time.sleep(2.5)
+        start = time.monotonic()
+        self.assertEqual(parse(get(80, "/"))[0], "HTTP/1.1 200 OK")
+        self.assertLess(time.monotonic() - start, 1.0)
+
+    @unittest.skipUnless(os.geteuid() == 0, "mounting a small file system needs root")
+    def test_a_full_disk_leaves_the_previous_screenshot_whole(self):
+        self.p = Program()
+        subprocess.run(["mount", "-t", "tmpfs", "-o", "size=2m", "tmpfs", self.p.workdir], check=True)
+        try:
+            for f in harness.DATA_FILES:
+                shutil.copy(os.path.join(harness.DATA_DIR, f), self.p.workdir)
+            self.p.start()
+            first = parse(get(80, "/getss1"))[3]
+            path = os.path.join(self.p.workdir, "ss.jpg")
+            with open(path, "rb") as f:
+                self.assertEqual(f.read(), first)
+            # Fill the disk to the last byte.
+            with open(os.path.join(self.p.workdir, "filler"), "wb", buffering=0) as f:
+                try:
+                    while True:
+                        f.write(b"\0" * 4096)
+                except OSError:
+                    pass
+            status, _, _, second = parse(get(80, "/getss2"))
+            self.assertEqual(status, "HTTP/1.1 200 OK")
+            self.assertEqual(jpeg_size(second), (1920, 1080), "the phone still gets its own capture")
+            with open(path, "rb") as f:
+                self.assertEqual(f.read(), first, "the previous screenshot was damaged")
+        finally:
+            workdir = self.p.workdir
+            self.p.kill()
+            subprocess.run(["umount", "-l", workdir], check=False)
+
+
 class TeardownUnderLoad(unittest.TestCase):
+    def test_closing_with_commands_queued_drops_them_and_ends_at_once(self):
+        probe = harness.EventProbe()
+        p = Program().start()
+        try:
+            p.main_window()
+            # 400 phones each ask for the next slide and hang up at once: the
+            # presses queue up behind each other, 20 ms each.
+            for _ in range(400):
+                s = harness.connect(80)
+                s.sendall(b"GET /next HTTP/1.1\r\n\r\n")
+                s.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, b"\x01\x00\x00\x00\x00\x00\x00\x00")
+                s.close()
+            window = p.main_window()
+            # Every request is taken and waits for its turn at the desktop.
+            wait_until(lambda: p.threads() > 300, 20, step=0.05, what="the requests to queue up")
+            probe.read_events(10, timeout=10)
+            start = time.monotonic()
+            closed_at = int(harness.x(harness.tool("xclose"), window))
+            wait_until(lambda: not harness.find_windows("Orvantis"), 1.0, step=0.02, what="the window to go")
+            self.assertEqual(p.proc.wait(3), 0, p.output())
+            sys.stderr.write("window closed and program ended in %.2f s\n" % (time.monotonic() - start))
+            probe.settle(quiet=0.5)
+            after = [t for e, t in probe.key_times if e.startswith("KEY_DOWN") and t > closed_at]
+            self.assertLessEqual(len(after), 1, "%d key presses reached the desktop after the close" % len(after))
+            # Nothing of it is left running: a new start is not refused.
+            again = Program(workdir=p.workdir, home=p.home).start()
+            again.main_window()
+            self.assertEqual(again.close(), 0)
+            again.cleanup()
+        finally:
+            probe.stop()
+            p.cleanup()
+
     def test_closing_the_window_while_clients_hammer(self):
         p = Program().start()
         try:

@@ -122,6 +122,20 @@ class StartUp(unittest.TestCase):
         self.assertEqual(parse(get(p.port, "/next?"))[0], "HTTP/1.1 200 OK")
         self.assertEqual(p.close(), 0)
 
+    def test_a_display_without_key_injection_is_told_once_and_pages_still_come(self):
+        plain = os.environ["DISPLAY"]
+        bare = harness.VirtualDisplay(extra_args=["-extension", "XTEST"]).start()  # the tools' display now
+        try:
+            p = self.program().start()
+            harness.wait_window("Orvantis cannot send keys or clicks")
+            self.assertEqual(parse(get(p.port, "/"))[0], "HTTP/1.1 200 OK")
+            self.assertEqual(harness.jpeg_size(parse(get(p.port, "/getss1"))[3]), (1920, 1080))
+            # Without XTEST no key can close the box: end the program.
+            p.kill()
+        finally:
+            bare.stop()
+            os.environ["DISPLAY"] = plain
+
     def test_command_line_arguments_are_ignored(self):
         p = self.program()
         p.proc = subprocess.Popen([harness.PROGRAM, "--help", "-x", "/nonsense"], cwd=p.workdir,
