@@ -11,7 +11,6 @@
 
 #include "platform/ProcessTuning.h"
 #include "platform/SocketIo.h"
-#include "ui/OrvantisFrame.h"
 
 wxIMPLEMENT_APP(OrvantisApp);
 
@@ -36,10 +35,11 @@ bool OrvantisApp::OnInit()
     // that grow; the toolkit would question that combination at run time.
     wxSizerFlags::DisableConsistencyChecks();
 
-    OrvantisFrame* frame = new OrvantisFrame(nullptr, -1);
+    m_parts = std::make_unique<orvantis::ProgramParts>();
+    OrvantisFrame* frame = m_parts->CreateMainWindow();
     frame->Show(true);
     SetTopWindow(frame);
-    frame->ShowStartupNotices();
+    frame->ShowStartupNotices(m_parts->InputAvailable());
     return true;
 }
 
@@ -50,8 +50,11 @@ int OrvantisApp::OnExit()
     delete m_checker;
     m_checker = nullptr;
     // Let connection threads still serving finish before the toolkit is torn
-    // down under them. Each ends within its 2-second waits; the window they
-    // could use is already gone and they know it.
-    OrvantisFrame::Workers().WaitForNone(std::chrono::seconds(10));
+    // down under them. Each ends within its 2-second waits; the desktop they
+    // could use is already closed to them.
+    if (m_parts && m_parts->Finish(std::chrono::seconds(10)))
+        m_parts.reset();
+    else
+        m_parts.release();  // still in use by a worker that never ended: left to the system
     return 0;
 }

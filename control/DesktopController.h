@@ -1,8 +1,7 @@
 #pragma once
-// The desktop operations behind the main window: a key press, a mouse click
-// and a screenshot, one at a time under the window's control mutex, so the
-// records of two commands never interleave and a capture never sees a
-// half-finished key press.
+// The desktop operations: a key press, a mouse click and a screenshot, one
+// at a time under the control lock, so the records of two commands never
+// interleave and a capture never sees a half-finished key press.
 
 #include <atomic>
 #include <functional>
@@ -21,7 +20,24 @@ namespace orvantis {
 // usually comes just before it. It is taken before the lock.
 constexpr int kCaptureSettleMs = 100;
 
-class DesktopController {
+// What connection workers ask of the desktop. Each operation returns false,
+// having done nothing, when the desktop was closed before it got its turn.
+class DesktopOperations {
+public:
+    virtual ~DesktopOperations() = default;
+    // Presses and releases a key (a Windows virtual-key code) with the
+    // KEYMOD_* modifiers held down around it.
+    virtual bool SendKeyPress(int keyCode, int modifiers) = 0;
+    // Clicks the primary mouse button where the pointer is.
+    virtual bool SendMouseClick() = 0;
+    // Captures the primary display into "ss.jpg" in the working directory.
+    // When `jpeg` is given it receives the bytes of this very capture, so a
+    // caller never reads back a file that another capture is rewriting; it
+    // is left empty when nothing could be captured.
+    virtual bool TakeScreenshot(std::string* jpeg) = 0;
+};
+
+class DesktopController : public DesktopOperations {
 public:
     using Sleep = InputSequencer::Sleep;
     // Where "ss.jpg" goes; looked up afresh for every capture.
@@ -30,15 +46,12 @@ public:
     DesktopController(wxMutex& mutex, InputInjector& input, ScreenGrabber& grabber, Sleep sleep,
                       ScreenshotPath screenshotPath);
 
-    // Each operation returns false, having done nothing, when the desktop
-    // was closed before it got its turn.
-    bool SendKeyPress(int keyCode, int modifiers);
-    bool SendMouseClick();
-    // Captures the primary display, writes it as a JPEG to the screenshot
-    // path and, when `jpeg` is given, hands over the bytes of this capture
-    // (empty when nothing could be captured). A failed grab is tried once
-    // more, since the screen may have changed size under the first one.
-    bool TakeScreenshot(std::string* jpeg);
+    bool SendKeyPress(int keyCode, int modifiers) override;
+    bool SendMouseClick() override;
+    // Writes the capture as a JPEG to the screenshot path. A failed grab is
+    // tried once more, since the screen may have changed size under the
+    // first one.
+    bool TakeScreenshot(std::string* jpeg) override;
 
     // The program is closing: no operation starts from now on. Those that
     // wait for their turn give up when they get it; the one in progress

@@ -3,10 +3,11 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "control/DesktopController.h"
 #include "platform/InputInjector.h"
 #include "platform/SocketIo.h"
+#include "platform/WorkingDirectory.h"
 #include "server/RequestRouter.h"
-#include "ui/OrvantisFrame.h"
 
 namespace {
 
@@ -30,13 +31,14 @@ private:
 }  // namespace
 
 namespace orvantis {
-WorkerLifetime::WorkerLifetime() { OrvantisFrame::Workers().Started(); }
-WorkerLifetime::~WorkerLifetime() { OrvantisFrame::Workers().Ended(); }
+WorkerLifetime::WorkerLifetime(WorkerCount& count) : m_count(count) { m_count.Started(); }
+WorkerLifetime::~WorkerLifetime() { m_count.Ended(); }
 }  // namespace orvantis
 
-void COrvantisReqHandler::Start(wxSocketBase* socket, const wxSize& screenshotSize)
+void COrvantisReqHandler::Start(wxSocketBase* socket, const wxSize& screenshotSize, orvantis::UseGate& gate,
+                                orvantis::WorkerCount& workers)
 {
-    COrvantisReqHandler* handler = new COrvantisReqHandler(socket, screenshotSize);
+    COrvantisReqHandler* handler = new COrvantisReqHandler(socket, screenshotSize, gate, workers);
     // All fields are set before Create: the thread may start at once.
     if (handler->Create(0) != wxTHREAD_NO_ERROR || handler->Run() != wxTHREAD_NO_ERROR) {
         // The thread never ran, so nothing else will delete the handler; its
@@ -45,12 +47,15 @@ void COrvantisReqHandler::Start(wxSocketBase* socket, const wxSize& screenshotSi
     }
 }
 
-COrvantisReqHandler::COrvantisReqHandler(wxSocketBase* socket, const wxSize& screenshotSize)
-    : wxThread(wxTHREAD_DETACHED),
+COrvantisReqHandler::COrvantisReqHandler(wxSocketBase* socket, const wxSize& screenshotSize,
+                                         orvantis::UseGate& gate, orvantis::WorkerCount& workers)
+    : WorkerLifetime(workers),
+      wxThread(wxTHREAD_DETACHED),
       m_socket(socket),
       m_requestBuf(static_cast<char*>(std::malloc(kRequestBufferBytes))),
       m_imgWidth(screenshotSize.GetWidth()),
-      m_imgHeight(screenshotSize.GetHeight())
+      m_imgHeight(screenshotSize.GetHeight()),
+      m_gate(gate)
 {
 }
 
@@ -69,7 +74,7 @@ COrvantisReqHandler::~COrvantisReqHandler()
 
 wxThread::ExitCode COrvantisReqHandler::Entry()
 {
-    if (!m_requestBuf || !OrvantisFrame::Gate().IsOpen())
+    if (!m_requestBuf || !m_gate.IsOpen())
         return 0;
 
     const std::size_t n = orvantis::ReceiveOnce(*m_socket, m_requestBuf, kRequestBufferBytes,
@@ -85,18 +90,18 @@ wxThread::ExitCode COrvantisReqHandler::Entry()
 
     std::string capture;
     if (route.command != orvantis::Command::None) {
-        // The window may be closing: then the command is dropped and no
+        // The program may be closing: then the command is dropped and no
         // answer is sent, as for a request that came too late. The same
         // holds for a command still waiting for its turn when closing began.
-        orvantis::UseGate::Pass<OrvantisFrame> frame(OrvantisFrame::Gate());
-        if (!frame)
+        orvantis::UseGate::Pass<orvantis::DesktopOperations> desktop(m_gate);
+        if (!desktop)
             return 0;
         bool done = false;
         switch (route.command) {
-        case orvantis::Command::NextSlide: done = frame->SendKeyPress(orvantis::VKEY_NEXT, 0); break;
-        case orvantis::Command::PreviousSlide: done = frame->SendKeyPress(orvantis::VKEY_PRIOR, 0); break;
-        case orvantis::Command::MouseClick: done = frame->SendMouseClick(); break;
-        case orvantis::Command::Screenshot: done = frame->TakeScreenshot(&capture); break;
+        case orvantis::Command::NextSlide: done = desktop->SendKeyPress(orvantis::VKEY_NEXT, 0); break;
+        case orvantis::Command::PreviousSlide: done = desktop->SendKeyPress(orvantis::VKEY_PRIOR, 0); break;
+        case orvantis::Command::MouseClick: done = desktop->SendMouseClick(); break;
+        case orvantis::Command::Screenshot: done = desktop->TakeScreenshot(&capture); break;
         case orvantis::Command::None: break;
         }
         // Closing began while the command waited for its turn.

@@ -1,7 +1,7 @@
 #pragma once
 // One connection's worker: a detached thread that reads one request, carries
-// out its command on the main window and sends one answer, then deletes
-// itself and closes the connection.
+// out its command on the desktop and sends one answer, then deletes itself
+// and closes the connection.
 
 #include <cstddef>
 #include <ctime>
@@ -12,6 +12,7 @@
 #include <wx/thread.h>
 
 #include "server/HttpAnswer.h"
+#include "server/UseGate.h"
 
 namespace orvantis {
 // Keeps the count of live workers from the first moment of a worker's
@@ -19,17 +20,22 @@ namespace orvantis {
 // before wxThread it is built before and destroyed after the thread object.
 class WorkerLifetime {
 protected:
-    WorkerLifetime();
+    explicit WorkerLifetime(WorkerCount& count);
     ~WorkerLifetime();
+
+private:
+    WorkerCount& m_count;
 };
 }  // namespace orvantis
 
 class COrvantisReqHandler : private orvantis::WorkerLifetime, public wxThread {
 public:
-    // Takes ownership of `socket` and starts the thread. When the thread
-    // cannot be created or started, the connection is closed and the
-    // handler deleted at once.
-    static void Start(wxSocketBase* socket, const wxSize& screenshotSize);
+    // Takes ownership of `socket` and starts the thread, which reaches the
+    // desktop through `gate` and is counted in `workers` while it lives.
+    // When the thread cannot be created or started, the connection is
+    // closed and the handler deleted at once.
+    static void Start(wxSocketBase* socket, const wxSize& screenshotSize, orvantis::UseGate& gate,
+                      orvantis::WorkerCount& workers);
 
     virtual ~COrvantisReqHandler();
 
@@ -37,7 +43,8 @@ protected:
     virtual ExitCode Entry() wxOVERRIDE;
 
 private:
-    COrvantisReqHandler(wxSocketBase* socket, const wxSize& screenshotSize);
+    COrvantisReqHandler(wxSocketBase* socket, const wxSize& screenshotSize, orvantis::UseGate& gate,
+                        orvantis::WorkerCount& workers);
 
     void SendResponse(int status, const std::string& contentType, const void* body, std::size_t length);
     void SendControlPage(const std::string& message, std::time_t timestamp);
@@ -47,4 +54,5 @@ private:
     char* m_requestBuf;
     int m_imgWidth;
     int m_imgHeight;
+    orvantis::UseGate& m_gate;
 };

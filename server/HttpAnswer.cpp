@@ -9,11 +9,10 @@
 #include <wx/filename.h>
 #include <wx/log.h>
 
+#include "platform/Product.h"
+
 namespace orvantis {
 
-const char* const kMakerSiteUrl = "http://www.orvantis.com/";
-const char* const kMakerSiteHost = "www.orvantis.com";
-const char* const kProductPageUrl = "http://www.orvantis.com/remote-control/";
 const char* const kScreenshotNotFoundBody = "Sorry: Can't validate your request...";
 
 namespace {
@@ -25,6 +24,10 @@ const char kHeaderFormat[] =
     "content-length: %ld\r\n"
     "Connection: close\r\n"
     "\r\n";
+
+// The link to the maker's site near the end of the page.
+const std::string kMakerSiteLink =
+    std::string("<a href=\"") + kMakerSiteUrl + "\">" + kMakerSiteHost + "</a>";
 
 struct Fragment {
     int spacesBefore;
@@ -83,7 +86,7 @@ const Fragment kPageFragments[] = {
     {16, "</p>"},
     {33, "Orvantis v1.0.0<br/>"},
     {18, "<strong>Remote-Control Presentations on your WIFI Phone</strong><br/>"},
-    {16, "<a href=\"http://www.orvantis.com/\">www.orvantis.com</a>"},
+    {16, kMakerSiteLink.c_str()},
     {17, "</div>"},
     {17, "</body>"},
     {17, "</html>"},
@@ -189,14 +192,6 @@ bool SendFileTo(ByteSink& out, const wxString& path, const std::string& contentT
     SendResponseTo(out, 200, contentType, buffer, got);
     std::free(buffer);
     return true;
-}
-
-wxString LocateInWorkingDirectory(const wxString& bareName)
-{
-    wxFileName name;
-    name.AssignCwd();
-    name.SetFullName(bareName);
-    return name.GetFullPath();
 }
 
 }  // namespace orvantis

@@ -11,12 +11,6 @@
 
 namespace orvantis {
 
-// The web address of the maker, linked from the control page and the About box.
-extern const char* const kMakerSiteUrl;
-extern const char* const kMakerSiteHost;
-// The product's own page, opened from the "Help" menu.
-extern const char* const kProductPageUrl;
-
 // The body of the not-found answer for a screenshot that cannot be served.
 extern const char* const kScreenshotNotFoundBody;  // 37 bytes
 
@@ -56,9 +50,5 @@ using FileBufferAllocator = void* (*)(std::size_t);
 // length announces exactly the bytes that follow.
 bool SendFileTo(ByteSink& out, const wxString& path, const std::string& contentType,
                 FileBufferAllocator allocate = nullptr);
-
-// The path of a file named without a directory: the process's current working
-// directory, looked up afresh at each call, and the bare name.
-wxString LocateInWorkingDirectory(const wxString& bareName);
 
 }  // namespace orvantis

@@ -1,12 +1,13 @@
 #pragma once
 // Lets worker threads use an object only while it is alive.
 //
-// The main window is reached from every connection's thread, but it is
-// destroyed on the GUI thread whenever the user closes it. A worker enters
-// the gate before it touches the window and leaves it afterwards; the
-// window's destructor closes the gate, which refuses new entries and waits
-// for those inside to leave. Nothing inside waits on the GUI thread, so the
-// wait is bounded by one desktop operation.
+// The desktop operations are reached from every connection's thread, but
+// the program tears them down on the GUI thread once the user closes the
+// window. A worker enters the gate before it touches the desktop and leaves
+// it afterwards; at exit the gate is closed, which refuses new entries and
+// waits for those inside to leave. The desktop is closed first, so workers
+// still queued for their turn give it up at once, and nothing inside waits
+// on the GUI thread: the wait is bounded by one desktop operation.
 
 #include <chrono>
 #include <condition_variable>

@@ -6,7 +6,7 @@
 #include <wx/intl.h>
 #include <wx/sizer.h>
 
-#include "server/HttpAnswer.h"
+#include "platform/Product.h"
 #include "ui/OrvantisFrame.h"
 
 const long AboutDialog::ID_STATICTEXT1 = wxNewId();

@@ -8,7 +8,7 @@
 
 void OrvantisFrame::OnAddressTimer(wxTimerEvent& WXUNUSED(event))
 {
-    const bool serverUp = m_server != nullptr && m_server->IsOk();
+    const bool serverUp = m_serverUp;
     const orvantis::AddressTick tick =
         orvantis::RunAddressTick(serverUp, m_tickCount, m_serverPort, orvantis::OpenHostLookup);
     m_statusBar->SetStatusText(tick.statusText, 0);

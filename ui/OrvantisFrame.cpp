@@ -9,15 +9,10 @@
 #include <wx/msgdlg.h>
 #include <wx/sizer.h>
 
-#include "control/DesktopController.h"
 #include "platform/Browser.h"
 #include "platform/DesktopSession.h"
-#include "platform/InputInjector.h"
-#include "platform/ScreenGrabber.h"
-#include "server/HttpAnswer.h"
+#include "platform/Product.h"
 #include "ui/StartupNotices.h"
-
-OrvantisFrame* g_mainFrame = nullptr;
 
 const long OrvantisFrame::ID_STATICBITMAP2 = wxNewId();
 const long OrvantisFrame::ID_STATICTEXT3 = wxNewId();
@@ -35,7 +30,6 @@ const long OrvantisFrame::ID_STATUSBAR1 = wxNewId();
 const long OrvantisFrame::ID_ADDRESS_TIMER = wxNewId();
 
 wxBEGIN_EVENT_TABLE(OrvantisFrame, wxFrame)
-    EVT_SOCKET(ID_SERVER_SOCKET, OrvantisFrame::OnServerEvent)
     EVT_TIMER(ID_ADDRESS_TIMER, OrvantisFrame::OnAddressTimer)
 wxEND_EVENT_TABLE()
 
@@ -57,21 +51,9 @@ wxFont BoldSwissFont(int points, const wxString& face)
 
 }  // namespace
 
-orvantis::UseGate& OrvantisFrame::Gate()
-{
-    static orvantis::UseGate gate;
-    return gate;
-}
-
-orvantis::WorkerCount& OrvantisFrame::Workers()
-{
-    static orvantis::WorkerCount workers;
-    return workers;
-}
-
-OrvantisFrame::OrvantisFrame(wxWindow* parent, wxWindowID WXUNUSED(id))
-    : m_controlMutex(nullptr),
-      m_server(nullptr),
+OrvantisFrame::OrvantisFrame(wxWindow* parent, wxWindowID WXUNUSED(id), orvantis::Listener& listener)
+    : m_listener(listener),
+      m_serverUp(false),
       m_addressTimer(this, ID_ADDRESS_TIMER),
       m_tickCount(0),
       m_serverPort(80)
@@ -184,13 +166,6 @@ OrvantisFrame::OrvantisFrame(wxWindow* parent, wxWindowID WXUNUSED(id))
     Connect(ID_MENU_OFFICIAL_PAGE, wxEVT_COMMAND_MENU_SELECTED,
             wxCommandEventHandler(OrvantisFrame::OnOfficialPage));
 
-    m_controlMutex = new wxMutex();
-    m_input = orvantis::CreateSystemInputInjector();
-    m_grabber = orvantis::CreateScreenGrabber();
-    m_desktop = MakeDesktopController();
-    g_mainFrame = this;
-    Gate().Open(this);
-
     Centre(wxBOTH);
     // wxGTK measures texts in their own fonts only once they are on screen:
     // fit the window again then.
@@ -199,36 +174,45 @@ OrvantisFrame::OrvantisFrame(wxWindow* parent, wxWindowID WXUNUSED(id))
         if (event.IsShown())
             CallAfter([this] { Refit(); Centre(wxBOTH); });
     });
-    // From the moment the user closes the window no desktop operation
-    // starts; the toolkit then destroys the window as usual.
-    Bind(wxEVT_CLOSE_WINDOW, [this](wxCloseEvent& event) {
-        m_desktop->Close();
-        event.Skip();
-    });
     StartServer();
     m_tickCount = 0;
 }
 
 OrvantisFrame::~OrvantisFrame()
 {
-    // Connection threads may still be serving. From here on none of them can
-    // reach this window, no desktop operation starts (those queued for their
-    // turn give it up), and the one in progress has finished before the
-    // mutex and the OS facilities go away.
-    m_desktop->Close();
-    Gate().CloseAndWait();
-    g_mainFrame = nullptr;
-    m_desktop.reset();
-
-    delete m_controlMutex;
-    m_controlMutex = nullptr;
-    if (m_server) {
-        delete m_server;
-        m_server = nullptr;
-    }
     m_addressTimer.Stop();
-    m_input.reset();
-    m_grabber.reset();
+}
+
+void OrvantisFrame::StartServer()
+{
+    m_addressTimer.Stop();
+    m_listener.Start(*this);
+}
+
+void OrvantisFrame::OnListening(int port)
+{
+    m_serverUp = true;
+    m_serverPort = port;
+    m_firewallNote->SetLabel(
+        wxString::Format(_T("Note: Make sure your firewall allows port %d and Orvantis.exe"), m_serverPort));
+    Refit();
+    m_addressTimer.Start(2000, wxTIMER_CONTINUOUS);
+}
+
+void OrvantisFrame::OnListenFailed()
+{
+    m_serverPort = 8888;
+    m_urlLabel->SetLabel(_("Failed to access port for OrvantisServer..."));
+    Refit();
+    wxMessageBox(_("Please allow either port 80 or 8888 in the Firewall for your LAN or WIFI "
+                   "connection.\r\nMake sure at least port 8888 is not used by another "
+                   "program.\r\n(Orvantis tries to use the default port 80, if fails then it "
+                   "tries port 8888...)"),
+                 _("Failed to access port for OrvantisServer..."), wxOK | wxCENTRE);
+    m_statusBar->SetStatusText(
+        _("Failed to access the Port... Please allow it in the Firewall for your LAN or "
+          "WIFI connection."),
+        0);
 }
 
 void OrvantisFrame::OnOfficialPage(wxCommandEvent& WXUNUSED(event))
@@ -236,10 +220,10 @@ void OrvantisFrame::OnOfficialPage(wxCommandEvent& WXUNUSED(event))
     orvantis::OpenInDefaultBrowser(orvantis::kProductPageUrl);
 }
 
-void OrvantisFrame::ShowStartupNotices()
+void OrvantisFrame::ShowStartupNotices(bool inputAvailable)
 {
     const std::vector<orvantis::StartupNotice> notices =
-        orvantis::StartupNotices(orvantis::IsWaylandSession(), m_input->Available());
+        orvantis::StartupNotices(orvantis::IsWaylandSession(), inputAvailable);
     if (notices.empty())
         return;
     // After the window's own first layout, so the boxes come up over it;

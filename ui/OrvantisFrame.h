@@ -1,50 +1,28 @@
 #pragma once
-// The program's one window and the hub of the process: it owns the listening
-// socket, the address timer and the lock that lets one desktop operation run
-// at a time.
-
-#include <memory>
-#include <string>
+// The program's one window: it tells the person at the PC which URL to open
+// on the phone, whether the server runs and which port the firewall must
+// let through.
 
 #include <wx/frame.h>
 #include <wx/menu.h>
 #include <wx/panel.h>
-#include <wx/socket.h>
 #include <wx/statbmp.h>
 #include <wx/stattext.h>
 #include <wx/statusbr.h>
-#include <wx/thread.h>
 #include <wx/timer.h>
 
-#include "server/UseGate.h"
+#include "server/Listener.h"
 
-namespace orvantis {
-class DesktopController;
-class InputInjector;
-class ScreenGrabber;
-}
-
-// The event id of the listening socket.
-enum { ID_SERVER_SOCKET = 19 };
-
-class OrvantisFrame : public wxFrame {
+class OrvantisFrame : public wxFrame, private orvantis::ListenerObserver {
 public:
-    OrvantisFrame(wxWindow* parent, wxWindowID id = -1);
+    // Builds the window and starts `listener`, which lives as long as the
+    // window; a failure to listen is shown before the window is.
+    OrvantisFrame(wxWindow* parent, wxWindowID id, orvantis::Listener& listener);
     virtual ~OrvantisFrame();
-
-    // Desktop operations, called on connection threads; one runs at a time.
-    // False when the window closed before the operation got its turn.
-    bool SendKeyPress(int keyCode, int modifiers);
-    bool SendMouseClick();
-    // Captures the primary display into "ss.jpg" in the working directory.
-    // When `jpeg` is given it receives the bytes of this very capture, so a
-    // caller never reads back a file that another capture is rewriting; it is
-    // left empty when nothing could be captured.
-    bool TakeScreenshot(std::string* jpeg = nullptr);
 
     // Shows, once the window is on screen, a message box for each thing the
     // desktop operations cannot do in this session (see StartupNotices.h).
-    void ShowStartupNotices();
+    void ShowStartupNotices(bool inputAvailable);
 
     // Control ids, from wxNewId() during static initialisation.
     static const long ID_STATICBITMAP2;
@@ -62,17 +40,12 @@ public:
     static const long ID_STATUSBAR1;
     static const long ID_ADDRESS_TIMER;
 
-    // Connection threads reach the window only through this gate; it closes
-    // when the window is destroyed.
-    static orvantis::UseGate& Gate();
-    // The connection threads that are alive.
-    static orvantis::WorkerCount& Workers();
-
 private:
     void StartServer();
+    void OnListening(int port) override;
+    void OnListenFailed() override;
     // Fits the window to its texts again after one of them changed.
     void Refit();
-    void OnServerEvent(wxSocketEvent& event);
     void OnAddressTimer(wxTimerEvent& event);
     void OnAbout(wxCommandEvent& event);
     void OnOfficialPage(wxCommandEvent& event);
@@ -93,22 +66,11 @@ private:
     wxMenu* m_aboutMenu;
     wxStaticText* m_sameWifiText;
     wxStaticBitmap* m_bottomGradient;
-    wxMutex* m_controlMutex;
-    wxSocketServer* m_server;
+    orvantis::Listener& m_listener;
+    bool m_serverUp;
     wxTimer m_addressTimer;
     int m_tickCount;
     int m_serverPort;
 
-    // The OS facilities behind the desktop operations, used under
-    // m_controlMutex only.
-    std::unique_ptr<orvantis::InputInjector> m_input;
-    std::unique_ptr<orvantis::ScreenGrabber> m_grabber;
-    std::unique_ptr<orvantis::DesktopController> m_desktop;
-    std::unique_ptr<orvantis::DesktopController> MakeDesktopController();
-
     wxDECLARE_EVENT_TABLE();
 };
-
-// The one main window, for the connection threads. Set by the constructor
-// before the server starts; cleared when the window is being destroyed.
-extern OrvantisFrame* g_mainFrame;

@@ -9,7 +9,7 @@
 #include <wx/stattext.h>
 
 #include "gui_support.h"
-#include "server/HttpAnswer.h"
+#include "platform/Product.h"
 #include "ui/AboutDialog.h"
 #include "ui/OrvantisFrame.h"
 

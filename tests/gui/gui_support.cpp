@@ -226,7 +226,9 @@ std::multiset<int> ListeningTcpPorts()
 FrameUnderTest::FrameUnderTest(bool show)
 {
     m_createdAt = Clock::now();
-    m_frame = new OrvantisFrame(nullptr, -1);
+    // Wired as the program wires it.
+    m_parts = std::make_unique<orvantis::ProgramParts>();
+    m_frame = m_parts->CreateMainWindow();
     if (show)
         m_frame->Show(true);
 }
@@ -237,8 +239,16 @@ FrameUnderTest::~FrameUnderTest()
     frame->Destroy();
     const bool gone = PumpUntil([frame] { return wxTopLevelWindows.Find(frame) == nullptr; }, 5000);
     EXPECT_TRUE(gone) << "the main window was not deleted within 5 s of Destroy()";
-    EXPECT_EQ(g_mainFrame, nullptr);
-    EXPECT_FALSE(OrvantisFrame::Gate().IsOpen());
+    EXPECT_TRUE(m_parts->Finish(std::chrono::seconds(5))) << "workers outlived the window";
+}
+
+OrvantisFrame* FindMainWindow()
+{
+    for (wxWindow* window : wxTopLevelWindows) {
+        if (OrvantisFrame* frame = dynamic_cast<OrvantisFrame*>(window))
+            return frame;
+    }
+    return nullptr;
 }
 
 // ---------------------------------------------------------------------------

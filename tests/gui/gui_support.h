@@ -19,7 +19,9 @@
 
 #include <gtest/gtest.h>
 
-class OrvantisFrame;
+#include <memory>
+
+#include "app/ProgramParts.h"
 
 namespace guitest {
 
@@ -139,9 +141,14 @@ public:
     Clock::time_point createdAt() const { return m_createdAt; }
 
 private:
+    std::unique_ptr<orvantis::ProgramParts> m_parts;
     OrvantisFrame* m_frame = nullptr;
     Clock::time_point m_createdAt;
 };
+
+// The main window, found among the toolkit's top-level windows; null when
+// there is none.
+OrvantisFrame* FindMainWindow();
 
 // ---------------------------------------------------------------------------
 // The network the test runs in, as the CTest wrappers describe it:

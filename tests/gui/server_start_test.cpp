@@ -80,9 +80,9 @@ TEST_F(ServerStart, WithBothPortsTakenSaysSoAndStopsTheAddressTimer)
     // person would.
     wxString labelWhileBoxUp, statusWhileBoxUp;
     Modals().onEnter = [&](const ModalRecord&) {
-        if (g_mainFrame) {
-            labelWhileBoxUp = Text(g_mainFrame, "ID_STATICTEXT2")->GetLabel();
-            statusWhileBoxUp = g_mainFrame->GetStatusBar()->GetStatusText(0);
+        if (OrvantisFrame* frame = FindMainWindow()) {
+            labelWhileBoxUp = Text(frame, "ID_STATICTEXT2")->GetLabel();
+            statusWhileBoxUp = frame->GetStatusBar()->GetStatusText(0);
         }
     };
     // Should Return not work, the box is closed as a window manager would, so

@@ -15,6 +15,7 @@
 #include <wx/filename.h>
 #include <wx/init.h>
 
+#include "platform/WorkingDirectory.h"
 #include "server/HttpAnswer.h"
 
 using orvantis::ByteSink;

@@ -1,13 +1,14 @@
-// The listening server of the main window and the hand-over of every
-// accepted connection to its own worker thread.
+// The listening server and the hand-over of every accepted connection to
+// its own worker thread.
 
-#include <wx/intl.h>
-#include <wx/msgdlg.h>
+#include "server/Listener.h"
+
 #include <wx/socket.h>
 
 #include "platform/SocketIo.h"
 #include "server/COrvantisReqHandler.h"
-#include "ui/OrvantisFrame.h"
+
+namespace orvantis {
 
 namespace {
 
@@ -21,15 +22,24 @@ wxSocketServer* Listen(int port)
 {
     wxIPV4address address;
     address.Service(static_cast<unsigned short>(port));
-    return new wxSocketServer(address, orvantis::ListenerFlags());
+    return new wxSocketServer(address, ListenerFlags());
 }
 
 }  // namespace
 
-void OrvantisFrame::StartServer()
-{
-    m_addressTimer.Stop();
+wxBEGIN_EVENT_TABLE(Listener, wxEvtHandler)
+    EVT_SOCKET(ID_SERVER_SOCKET, Listener::OnServerEvent)
+wxEND_EVENT_TABLE()
 
+Listener::Listener(UseGate& gate, WorkerCount& workers) : m_gate(gate), m_workers(workers) {}
+
+Listener::~Listener()
+{
+    Stop();
+}
+
+void Listener::Start(ListenerObserver& observer)
+{
     delete m_server;
     m_server = Listen(m_serverPort);
     if (!m_server->IsOk()) {
@@ -38,51 +48,48 @@ void OrvantisFrame::StartServer()
         delete m_server;
         m_server = Listen(m_serverPort);
         if (!m_server->IsOk()) {
-            m_urlLabel->SetLabel(_("Failed to access port for OrvantisServer..."));
-            Refit();
-            wxMessageBox(_("Please allow either port 80 or 8888 in the Firewall for your LAN or WIFI "
-                           "connection.\r\nMake sure at least port 8888 is not used by another "
-                           "program.\r\n(Orvantis tries to use the default port 80, if fails then it "
-                           "tries port 8888...)"),
-                         _("Failed to access port for OrvantisServer..."), wxOK | wxCENTRE);
-            m_statusBar->SetStatusText(
-                _("Failed to access the Port... Please allow it in the Firewall for your LAN or "
-                  "WIFI connection."),
-                0);
+            observer.OnListenFailed();
             return;
         }
     }
 
-    orvantis::WidenListenBacklog(*m_server);
-    m_firewallNote->SetLabel(
-        wxString::Format(_T("Note: Make sure your firewall allows port %d and Orvantis.exe"), m_serverPort));
-    Refit();
-    m_addressTimer.Start(2000, wxTIMER_CONTINUOUS);
+    WidenListenBacklog(*m_server);
+    observer.OnListening(m_serverPort);
     m_server->SetEventHandler(*this, ID_SERVER_SOCKET);
     m_server->SetNotify(wxSOCKET_CONNECTION_FLAG);
     m_server->Notify(true);
 }
 
-void OrvantisFrame::OnServerEvent(wxSocketEvent& WXUNUSED(event))
+void Listener::Stop()
 {
+    delete m_server;
+    m_server = nullptr;
+}
+
+void Listener::OnServerEvent(wxSocketEvent& WXUNUSED(event))
+{
+    if (!m_server)
+        return;
     // Every connection that is waiting, not one per event: a phone's request
     // must not wait for the toolkit to report, one by one, a flood of idle
     // connections that came before it. Bounded, so the window stays
     // responsive under a flood; what is left is reported again.
     for (int accepted = 0; accepted < kMaxAcceptsPerEvent; ++accepted) {
         // The connection is used only by its worker thread, with blocking
-        // waits; it never reports events to this window.
+        // waits; it never reports events to the GUI thread.
         wxSocketBase* socket = new wxSocketBase(wxSOCKET_BLOCK, wxSOCKET_BASE);
         if (!m_server->AcceptWith(*socket, false)) {
             socket->Destroy();
             // None left, or no descriptor left for the next one: then it is
             // closed unanswered rather than reported again at once.
-            if (orvantis::ShedPendingConnection(*m_server))
+            if (ShedPendingConnection(*m_server))
                 continue;
             return;
         }
-        orvantis::UseNonBlockingDescriptor(*socket);
+        UseNonBlockingDescriptor(*socket);
         socket->SetTimeout(2);
-        COrvantisReqHandler::Start(socket, kScreenshotDisplaySize);
+        COrvantisReqHandler::Start(socket, kScreenshotDisplaySize, m_gate, m_workers);
     }
 }
+
+}  // namespace orvantis

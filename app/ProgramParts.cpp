@@ -1,0 +1,66 @@
+#include "app/ProgramParts.h"
+
+namespace orvantis {
+
+ProgramParts::ProgramParts()
+    : m_desktop(std::make_unique<SystemDesktop>()),
+      m_listener(std::make_unique<Listener>(m_gate, m_workers))
+{
+    m_gate.Open(&m_desktop->Operations());
+}
+
+ProgramParts::~ProgramParts()
+{
+    Finish(std::chrono::seconds(10));
+}
+
+OrvantisFrame* ProgramParts::CreateMainWindow()
+{
+    OrvantisFrame* frame = new OrvantisFrame(nullptr, -1, *m_listener);
+    // From the moment the user closes the window no desktop operation
+    // starts; the toolkit then destroys the window as usual.
+    frame->Bind(wxEVT_CLOSE_WINDOW, [this](wxCloseEvent& event) {
+        m_desktop->Close();
+        event.Skip();
+    });
+    frame->Bind(wxEVT_DESTROY, [this, frame](wxWindowDestroyEvent& event) {
+        event.Skip();
+        if (event.GetEventObject() != frame)
+            return;  // one of its controls
+        m_listener->Stop();
+        CloseDesktop();
+    });
+    return frame;
+}
+
+bool ProgramParts::InputAvailable() const
+{
+    return m_desktop->InputAvailable();
+}
+
+void ProgramParts::CloseDesktop()
+{
+    // Queued operations give up their turn; the one in progress finishes
+    // before the gate lets the caller go on.
+    m_desktop->Close();
+    m_gate.CloseAndWait();
+}
+
+bool ProgramParts::Finish(std::chrono::milliseconds timeout)
+{
+    if (m_finished)
+        return m_workers.Alive() == 0;
+    m_finished = true;
+    m_listener->Stop();
+    CloseDesktop();
+    // Workers hold no reference to the desktop once the gate is closed, but
+    // they use the toolkit's sockets until they end.
+    const bool none = m_workers.WaitForNone(timeout);
+    if (none) {
+        m_listener.reset();
+        m_desktop.reset();
+    }
+    return none;
+}
+
+}  // namespace orvantis

@@ -1,0 +1,47 @@
+#pragma once
+// The running program's parts and how they are wired: the desktop (control),
+// the gate and the listener with its workers (server), and the main window
+// (ui), which shows what the listener reports.
+
+#include <chrono>
+#include <memory>
+
+#include "control/SystemDesktop.h"
+#include "server/Listener.h"
+#include "server/UseGate.h"
+#include "ui/OrvantisFrame.h"
+
+namespace orvantis {
+
+class ProgramParts {
+public:
+    // The desktop, with the gate open on its operations, and a listener that
+    // has not started yet.
+    ProgramParts();
+    // Finish() if it has not run.
+    ~ProgramParts();
+    ProgramParts(const ProgramParts&) = delete;
+    ProgramParts& operator=(const ProgramParts&) = delete;
+
+    // Builds the main window, which starts the listener. Once the user
+    // closes the window no desktop operation starts; once it is destroyed
+    // the listener is closed and the operation in progress has finished.
+    OrvantisFrame* CreateMainWindow();
+    bool InputAvailable() const;
+
+    // At exit, after the main window is gone: waits at most `timeout` for
+    // the workers still winding down (each ends within its 2 s waits).
+    // True when none is left.
+    bool Finish(std::chrono::milliseconds timeout);
+
+private:
+    void CloseDesktop();
+
+    std::unique_ptr<SystemDesktop> m_desktop;
+    UseGate m_gate;
+    WorkerCount m_workers;
+    std::unique_ptr<Listener> m_listener;
+    bool m_finished = false;
+};
+
+}  // namespace orvantis

@@ -1,0 +1,12 @@
+#pragma once
+// Facts about the product that several parts of the program use.
+
+namespace orvantis {
+
+// The maker's web site, linked from the control page and the About box.
+inline constexpr const char* kMakerSiteUrl = "http://www.orvantis.com/";
+inline constexpr const char* kMakerSiteHost = "www.orvantis.com";
+// The product's own page, opened from the "Help" menu.
+inline constexpr const char* kProductPageUrl = "http://www.orvantis.com/remote-control/";
+
+}  // namespace orvantis
