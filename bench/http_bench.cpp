@@ -5,11 +5,13 @@
 //
 // /next?:  connect to last byte, minus the 20 ms the key is held down;
 // /getss:  connect to last byte, minus the 100 ms pause before a capture;
-// /:       control pages per second with 8 clients at once.
+// /:       control pages per second with 8 clients at once, and one page
+//          right after 2000 idle connections were opened.
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -107,6 +109,46 @@ void Throughput(int port, int clients, double seconds)
     std::printf("/        %d clients for %.1f s: %.0f pages per second\n", clients, elapsed, done / elapsed);
 }
 
+// A page request made right after `idle` connections were opened and left
+// silent: the listener must reach the new one without waiting for a worker
+// to start for every idle one first, one toolkit event at a time.
+void PageAfterIdleFlood(int port, int idle, int rounds)
+{
+    rlimit limit;
+    if (::getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < limit.rlim_max) {
+        limit.rlim_cur = limit.rlim_max;
+        ::setrlimit(RLIMIT_NOFILE, &limit);
+    }
+    std::vector<double> ms;
+    for (int r = 0; r < rounds; ++r) {
+        std::vector<int> fds;
+        for (int i = 0; i < idle; ++i) {
+            const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+            sockaddr_in a{};
+            a.sin_family = AF_INET;
+            a.sin_port = htons(static_cast<uint16_t>(port));
+            a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+            if (fd < 0 || ::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
+                std::fprintf(stderr, "idle flood: connection %d failed\n", i);
+                std::exit(1);
+            }
+            fds.push_back(fd);
+        }
+        const auto t0 = Clock::now();
+        if (Exchange(port, Get("/")) <= 0) {
+            std::fprintf(stderr, "idle flood: the page request failed\n");
+            std::exit(1);
+        }
+        ms.push_back(std::chrono::duration<double, std::milli>(Clock::now() - t0).count());
+        for (int fd : fds)
+            ::close(fd);
+        // The idle connections' workers end within their 2 s wait.
+        std::this_thread::sleep_for(std::chrono::seconds(3));
+    }
+    std::printf("/        right after %d idle connections, %d rounds: p50 %.1f ms  max %.1f ms\n", idle, rounds,
+                Percentile(ms, 0.5), Percentile(ms, 1.0));
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
@@ -120,5 +162,6 @@ int main(int argc, char** argv)
     Latency(port, "/next?", Get("/next?"), requests, 20.0);
     Latency(port, "/getss", Get("/getss1765432109"), std::max(20, requests / 20), 100.0);
     Throughput(port, 8, 5.0);
+    PageAfterIdleFlood(port, 2000, 5);
     return 0;
 }
