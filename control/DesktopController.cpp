@@ -37,10 +37,9 @@ void DesktopController::TakeScreenshot(std::string* jpeg)
     wxMutexLocker lock(m_mutex);
 
     std::string bytes;
-    // The grabber reuses its pixel buffer between captures; the image that
-    // shares it must be gone before the lock is released (it is: it was
-    // declared after the lock), as wx's reference counts are not atomic.
-    wxImage screen;
+    // The pixels stay the grabber's and the next capture writes over them:
+    // they are encoded into bytes of our own before the lock is released.
+    ScreenPixels screen;
     if (m_grabber.GrabPrimary(screen) && EncodeJpeg(screen, bytes)) {
         // A directory that cannot be written leaves no file and no message;
         // the caller still has the bytes.

@@ -4,8 +4,6 @@
 // connection of its own with plain Xlib and never touches the toolkit's
 // device contexts or bitmaps (wxGTK may only be used from the GUI thread).
 
-#include <wx/image.h>
-
 #include "platform/ScreenGrabber.h"
 #include "platform/capture_x11_detail.h"
 
@@ -338,6 +336,15 @@ ConvertPath PickConvertPath(const XImage& image, const PixelLayout& layout)
     return ConvertPath::PerPixel;
 }
 
+bool RowsAreBgrx(const XImage& image, const PixelLayout& layout)
+{
+    // Only the direct-mapped 32-bit layout with 0x00RRGGBB words qualifies,
+    // and only in LSBFirst order: MSBFirst puts the same words in memory as
+    // X, R, G, B.
+    return PickConvertPath(image, layout) == ConvertPath::Fast32 && image.byte_order == LSBFirst &&
+           layout.redMask == 0xFF0000 && layout.greenMask == 0x00FF00 && layout.blueMask == 0x0000FF;
+}
+
 void ConvertToRgb(XImage& image, const PixelLayout& layout, unsigned char* rgb)
 {
     switch (PickConvertPath(image, layout)) {
@@ -445,11 +452,11 @@ struct X11Capture::State {
     Rect lastRect;
     bool lastUsedShm = false;
 
-    // The RGB image handed out last. Its pixels are written again by the
-    // next conversion when nobody else holds it any more: a fresh
-    // multi-megabyte block per screenshot costs more in page faults than the
-    // conversion itself when large blocks come straight from the system.
-    wxImage rgbImage;
+    // The RGB copy of the last grab, for images whose rows cannot be handed
+    // out as they are. Kept between grabs: a fresh multi-megabyte block per
+    // screenshot costs more in page faults than the conversion itself when
+    // large blocks come straight from the system.
+    std::vector<unsigned char> rgb;
 
     explicit State(GrabMethod m) : method(m) {}
 
@@ -676,30 +683,28 @@ bool X11Capture::LastGrabUsedShm() const
     return state_->lastUsedShm;
 }
 
-bool X11Capture::ToImage(wxImage& out)
+bool X11Capture::Pixels(ScreenPixels& out)
 {
     XImage* image = state_->last;
     if (!image || image->width <= 0 || image->height <= 0)
         return false;
-    wxImage& kept = state_->rgbImage;
-    // The kept image may be written only when no one else sees it: we are
-    // its only holder, or the caller holds it in `out`, the very image it
-    // asks us to replace. (wx changes the pixels of a shared image only
-    // after copying them, so no holder can have altered it behind our back;
-    // reference counts are not atomic, so callers must not drop their copy
-    // on another thread while a grab runs, which the control mutex ensures.)
-    const int holders = kept.IsOk() ? kept.GetRefData()->GetRefCount() : 0;
-    const bool reusable = kept.IsOk() && kept.GetWidth() == image->width && kept.GetHeight() == image->height &&
-                          !kept.HasAlpha() && !kept.HasMask() &&
-                          (holders == 1 || (holders == 2 && out.IsSameAs(kept)));
-    if (!reusable) {
-        wxImage fresh(image->width, image->height, false);
-        if (!fresh.IsOk())
-            return false;
-        kept = fresh;
+    ScreenPixels pixels;
+    pixels.width = image->width;
+    pixels.height = image->height;
+    if (RowsAreBgrx(*image, state_->layout)) {
+        pixels.data = reinterpret_cast<const unsigned char*>(image->data);
+        pixels.stride = static_cast<size_t>(image->bytes_per_line);
+        pixels.format = PixelFormat::Bgrx32;
+    } else {
+        std::vector<unsigned char>& rgb = state_->rgb;
+        const size_t stride = static_cast<size_t>(image->width) * 3;
+        rgb.resize(stride * static_cast<size_t>(image->height));
+        ConvertToRgb(*image, state_->layout, rgb.data());
+        pixels.data = rgb.data();
+        pixels.stride = stride;
+        pixels.format = PixelFormat::Rgb24;
     }
-    ConvertToRgb(*image, state_->layout, kept.GetData());
-    out = kept;
+    out = pixels;
     return true;
 }
 
@@ -709,7 +714,7 @@ class X11ScreenGrabber : public ScreenGrabber {
 public:
     explicit X11ScreenGrabber(GrabMethod method) : capture_(method) {}
 
-    bool GrabPrimary(wxImage& out) override { return capture_.Grab() && capture_.ToImage(out); }
+    bool GrabPrimary(ScreenPixels& out) override { return capture_.Grab() && capture_.Pixels(out); }
 
 private:
     X11Capture capture_;
