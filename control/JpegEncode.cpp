@@ -3,11 +3,14 @@
 #include <wx/file.h>
 #include <wx/log.h>
 
+#include "platform/ProcessTuning.h"
+
 // jpeglib.h wants FILE and size_t declared before it.
 #include <csetjmp>
 #include <cstdio>
 
 #include <algorithm>
+#include <atomic>
 
 #include <jpeglib.h>
 #include <jerror.h>
@@ -43,6 +46,10 @@ struct StringDestination {
     size_t initialSize;
 };
 
+// The length of the last JPEG made: the next capture of the same screen
+// comes out about as long.
+std::atomic<size_t> g_lastLength{0};
+
 // Makes the string `size` bytes long and hands the encoder the part from
 // `used` on. No exception may cross the library's C frames: a failed
 // allocation leaves through the error handler.
@@ -51,7 +58,14 @@ void ResizeString(j_compress_ptr cinfo, size_t used, size_t size)
     auto* dest = reinterpret_cast<StringDestination*>(cinfo->dest);
     bool resized = true;
     try {
-        dest->out->resize(size);
+        std::string& out = *dest->out;
+        if (size > out.capacity()) {
+            out.reserve(size);
+            // A block this large is fresh from the system every time: have
+            // its pages backed in one go rather than one fault at a time.
+            PrepareForWriting(&out[0] + used, out.capacity() - used);
+        }
+        out.resize(size);
     } catch (...) {
         resized = false;
     }
@@ -94,9 +108,11 @@ bool Compress(const ScreenPixels& pixels, J_COLOR_SPACE space, int components, s
     dest.pub.empty_output_buffer = &GrowString;
     dest.pub.term_destination = &EndString;
     dest.out = &jpeg;
-    // A busy slide compresses to about a quarter of a byte per pixel; most
-    // captures fit without the string growing.
-    dest.initialSize = std::max<size_t>(size_t{64} << 10, static_cast<size_t>(pixels.width) * pixels.height / 3);
+    // Room for the last capture's length and an eighth more, or for a third
+    // of a byte per pixel at first (a busy slide needs about a quarter).
+    const size_t last = g_lastLength.load(std::memory_order_relaxed);
+    const size_t guess = last ? last + last / 8 : static_cast<size_t>(pixels.width) * pixels.height / 3;
+    dest.initialSize = std::max<size_t>(size_t{64} << 10, guess);
 
     if (setjmp(errors.escape)) {
         jpeg_destroy_compress(&cinfo);
@@ -154,6 +170,7 @@ bool EncodeJpeg(const ScreenPixels& pixels, std::string& jpeg)
         jpeg.clear();
         return false;
     }
+    g_lastLength.store(jpeg.size(), std::memory_order_relaxed);
     return !jpeg.empty();
 }
 
