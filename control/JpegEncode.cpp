@@ -98,7 +98,8 @@ void EndString(j_compress_ptr cinfo)
 // error handler leaves it through longjmp.
 bool Compress(const ScreenPixels& pixels, J_COLOR_SPACE space, int components, std::string& jpeg)
 {
-    jpeg_compress_struct cinfo;
+    // Zeroed, so that destroying it is safe whenever the handler jumps back.
+    jpeg_compress_struct cinfo{};
     ErrorHandler errors;
     cinfo.err = jpeg_std_error(&errors.pub);
     errors.pub.error_exit = &JumpBack;
