@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <new>
 
 #include <X11/Xlib.h>
 #include <X11/Xlibint.h>  // XAddExtension, XESetError, xError
@@ -653,7 +654,11 @@ bool X11Capture::Pixels(ScreenPixels& out)
     } else {
         std::vector<unsigned char>& rgb = state_->rgb;
         const size_t stride = static_cast<size_t>(image->width) * 3;
-        rgb.resize(stride * static_cast<size_t>(image->height));
+        try {
+            rgb.resize(stride * static_cast<size_t>(image->height));
+        } catch (const std::bad_alloc&) {
+            return false;
+        }
         ConvertToRgb(*image, state_->layout, rgb.data());
         pixels.data = rgb.data();
         pixels.stride = stride;
