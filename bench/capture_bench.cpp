@@ -1,40 +1,58 @@
-// capture_bench: what one screenshot costs, stage by stage.
+// capture_bench: what one screenshot costs, stage by stage, against the
+// least work that can produce the same file.
 //
 // Draws a busy picture on the root window, then times N screenshots the way
-// the program takes them:
-//   grab     MIT-SHM copy of the primary monitor
-//   convert  XImage to RGB wxImage
-//   encode   orvantis::EncodeJpeg (wx's JPEG handler, default quality 75)
+// the program takes them (DesktopController::TakeScreenshot without its
+// 100 ms pause):
+//   grab     X11Capture::Grab (MIT-SHM copy of the primary monitor)
+//   pixels   X11Capture::Pixels (the grabbed rows, or an RGB copy)
+//   encode   orvantis::EncodeJpeg
 //   write    orvantis::WriteWholeFile into a temporary directory
 // next to a plain XGetImage grab, and a reference doing the least work
-// possible: the same MIT-SHM grab, libjpeg-turbo encoding straight from the
-// BGRX buffer at quality 75 (no conversion), and the same file write.
+// possible, all of it here: one MIT-SHM segment made once for the primary
+// monitor's rectangle (looked up once), XShmGetImage, libjpeg-turbo encoding
+// straight from the BGRX rows at quality 75 into a buffer made once, and one
+// open/write/close of the file from that buffer.
+//
+// With --getss PORT it also asks the running program for a screenshot over
+// HTTP in every round (connect to last byte, minus the 100 ms pause), so the
+// whole answer is measured beside the reference under the same load.
 //
 // The program's allocation policy (orvantis::ReturnLargeBlocksToSystem) is
 // in force unless --default-malloc is given.
 //
-// Usage: scripts/with-xvfb.sh build/bench/capture_bench [-n N] [--keep] [--default-malloc]
+// Usage: scripts/with-xvfb.sh build/bench/capture_bench [-n N] [--keep]
+//            [--default-malloc] [--getss PORT]
 
-#include <wx/image.h>
 #include <wx/init.h>
 
 #include "control/JpegEncode.h"
 #include "platform/ProcessTuning.h"
 #include "platform/capture_x11_detail.h"
 
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
 #include <stdlib.h>
+#include <sys/ipc.h>
+#include <sys/shm.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <functional>
+#include <memory>
+#include <ctime>
 #include <random>
 #include <string>
 #include <vector>
 
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
+#include <X11/extensions/XShm.h>
 
 #include <jpeglib.h>
 
@@ -126,33 +144,143 @@ void DrawBusyPicture(Display* display)
     XSync(display, False);
 }
 
-// libjpeg-turbo straight from the grabbed 32-bit pixels.
-bool EncodeBgrx(const XImage& image, int quality, std::string& out)
+// The reference grab: one MIT-SHM image of a fixed rectangle, made once.
+class ShmGrab {
+public:
+    ShmGrab(Display* display, const orvantis::x11::Rect& r) : display_(display), rect_(r)
+    {
+        const int screen = DefaultScreen(display);
+        image_ = XShmCreateImage(display, DefaultVisual(display, screen), DefaultDepth(display, screen), ZPixmap,
+                                 nullptr, &info_, r.width, r.height);
+        if (!image_)
+            return;
+        info_.shmid = shmget(IPC_PRIVATE, static_cast<size_t>(image_->bytes_per_line) * image_->height,
+                             IPC_CREAT | 0600);
+        if (info_.shmid < 0)
+            return;
+        info_.shmaddr = image_->data = static_cast<char*>(shmat(info_.shmid, nullptr, 0));
+        info_.readOnly = False;
+        attached_ = info_.shmaddr != reinterpret_cast<char*>(-1) && XShmAttach(display, &info_);
+        XSync(display, False);
+        shmctl(info_.shmid, IPC_RMID, nullptr);
+    }
+    ~ShmGrab()
+    {
+        if (attached_) {
+            XShmDetach(display_, &info_);
+            XSync(display_, False);
+        }
+        if (image_) {
+            image_->data = nullptr;
+            XDestroyImage(image_);
+        }
+        if (info_.shmaddr && info_.shmaddr != reinterpret_cast<char*>(-1))
+            shmdt(info_.shmaddr);
+    }
+    bool Ok() const { return attached_; }
+    bool Grab() { return XShmGetImage(display_, DefaultRootWindow(display_), image_, rect_.x, rect_.y, AllPlanes); }
+    const XImage& Image() const { return *image_; }
+
+private:
+    Display* display_;
+    orvantis::x11::Rect rect_;
+    XImage* image_ = nullptr;
+    XShmSegmentInfo info_{};
+    bool attached_ = false;
+};
+
+// libjpeg-turbo straight from the grabbed 32-bit pixels into a buffer made
+// once and kept between runs (four bytes per pixel: more than any JPEG of
+// these pixels needs), then written to the file from there.
+class BgrxEncoder {
+public:
+    ~BgrxEncoder() { free(buffer_); }
+
+    // The JPEG stays in Bytes() until the next call.
+    bool Encode(const XImage& image, int quality)
+    {
+        if (!buffer_) {
+            capacity_ = static_cast<unsigned long>(image.width) * image.height * 4;
+            buffer_ = static_cast<unsigned char*>(malloc(capacity_));
+        }
+        jpeg_compress_struct cinfo;
+        jpeg_error_mgr jerr;
+        cinfo.err = jpeg_std_error(&jerr);
+        jpeg_create_compress(&cinfo);
+        unsigned char* out = buffer_;
+        unsigned long size = capacity_;
+        jpeg_mem_dest(&cinfo, &out, &size);
+        cinfo.image_width = static_cast<JDIMENSION>(image.width);
+        cinfo.image_height = static_cast<JDIMENSION>(image.height);
+        cinfo.input_components = 4;
+        cinfo.in_color_space = JCS_EXT_BGRX;
+        jpeg_set_defaults(&cinfo);
+        jpeg_set_quality(&cinfo, quality, TRUE);
+        jpeg_start_compress(&cinfo, TRUE);
+        JSAMPROW rows[16];
+        while (cinfo.next_scanline < cinfo.image_height) {
+            const JDIMENSION count = std::min<JDIMENSION>(16, cinfo.image_height - cinfo.next_scanline);
+            for (JDIMENSION i = 0; i < count; ++i)
+                rows[i] = reinterpret_cast<JSAMPROW>(image.data +
+                                                     static_cast<size_t>(cinfo.next_scanline + i) * image.bytes_per_line);
+            jpeg_write_scanlines(&cinfo, rows, count);
+        }
+        jpeg_finish_compress(&cinfo);
+        jpeg_destroy_compress(&cinfo);
+        if (out != buffer_) {
+            // Outgrown after all: the library made a bigger buffer; keep it.
+            free(buffer_);
+            buffer_ = out;
+            capacity_ = size;
+        }
+        length_ = size;
+        return size > 0;
+    }
+    const unsigned char* Bytes() const { return buffer_; }
+    size_t Length() const { return length_; }
+
+private:
+    unsigned char* buffer_ = nullptr;
+    unsigned long capacity_ = 0;
+    size_t length_ = 0;
+};
+
+bool WriteFile(const char* path, const unsigned char* bytes, size_t length)
 {
-    jpeg_compress_struct cinfo;
-    jpeg_error_mgr jerr;
-    cinfo.err = jpeg_std_error(&jerr);
-    jpeg_create_compress(&cinfo);
-    unsigned char* buffer = nullptr;
-    unsigned long size = 0;
-    jpeg_mem_dest(&cinfo, &buffer, &size);
-    cinfo.image_width = static_cast<JDIMENSION>(image.width);
-    cinfo.image_height = static_cast<JDIMENSION>(image.height);
-    cinfo.input_components = 4;
-    cinfo.in_color_space = JCS_EXT_BGRX;
-    jpeg_set_defaults(&cinfo);
-    jpeg_set_quality(&cinfo, quality, TRUE);
-    jpeg_start_compress(&cinfo, TRUE);
-    std::vector<JSAMPROW> rows(image.height);
-    for (int y = 0; y < image.height; ++y)
-        rows[y] = reinterpret_cast<JSAMPROW>(image.data + static_cast<size_t>(y) * image.bytes_per_line);
-    while (cinfo.next_scanline < cinfo.image_height)
-        jpeg_write_scanlines(&cinfo, rows.data() + cinfo.next_scanline, cinfo.image_height - cinfo.next_scanline);
-    jpeg_finish_compress(&cinfo);
-    jpeg_destroy_compress(&cinfo);
-    out.assign(reinterpret_cast<const char*>(buffer), size);
-    free(buffer);
-    return size > 0;
+    const int fd = open(path, O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (fd < 0)
+        return false;
+    const bool written = write(fd, bytes, length) == static_cast<ssize_t>(length);
+    return close(fd) == 0 && written;
+}
+
+// One GET of a fresh /getss to the program on this machine; the bytes
+// received (headers included), or -1.
+long AskForScreenshot(int port)
+{
+    const int fd = socket(AF_INET, SOCK_STREAM, 0);
+    if (fd < 0)
+        return -1;
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(static_cast<uint16_t>(port));
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    const std::string request =
+        "GET /getss" + std::to_string(std::time(nullptr)) + " HTTP/1.1\r\nHost: pc\r\n\r\n";
+    long total = -1;
+    if (connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
+        send(fd, request.data(), request.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(request.size())) {
+        total = 0;
+        static char buf[1 << 16];
+        for (;;) {
+            const ssize_t n = recv(fd, buf, sizeof buf, 0);
+            if (n <= 0)
+                break;
+            total += n;
+        }
+    }
+    close(fd);
+    return total;
 }
 
 void PrintRow(const Series& s)
@@ -167,6 +295,7 @@ int main(int argc, char** argv)
     int iterations = 30;
     bool keep = false;
     bool programMalloc = true;
+    int getssPort = 0;
     for (int i = 1; i < argc; ++i) {
         if ((!std::strcmp(argv[i], "-n") || !std::strcmp(argv[i], "--iterations")) && i + 1 < argc)
             iterations = std::max(1, std::atoi(argv[++i]));
@@ -174,8 +303,10 @@ int main(int argc, char** argv)
             keep = true;
         else if (!std::strcmp(argv[i], "--default-malloc"))
             programMalloc = false;
+        else if (!std::strcmp(argv[i], "--getss") && i + 1 < argc)
+            getssPort = std::atoi(argv[++i]);
         else {
-            std::fprintf(stderr, "usage: %s [-n N] [--keep] [--default-malloc]\n", argv[0]);
+            std::fprintf(stderr, "usage: %s [-n N] [--keep] [--default-malloc] [--getss PORT]\n", argv[0]);
             return 2;
         }
     }
@@ -185,7 +316,6 @@ int main(int argc, char** argv)
     wxInitializer wx;
     if (!wx.IsOk())
         return 1;
-    wxImage::AddHandler(new wxJPEGHandler);
 
     Display* display = XOpenDisplay(nullptr);
     if (!display) {
@@ -205,88 +335,131 @@ int main(int argc, char** argv)
         return 1;
     }
     const wxString shotPath = wxString(dir) + "/shot.jpg";
-    const wxString refPath = wxString(dir) + "/reference.jpg";
+    const std::string refPath = std::string(dir) + "/reference.jpg";
 
     orvantis::x11::X11Capture capture(orvantis::x11::GrabMethod::Auto);
-    orvantis::x11::X11Capture reference(orvantis::x11::GrabMethod::Auto);
     orvantis::x11::X11Capture plain(orvantis::x11::GrabMethod::XGetImageOnly);
+    auto referenceGrab = std::make_unique<ShmGrab>(display, orvantis::x11::PrimaryMonitorRect(display));
+    ShmGrab& reference = *referenceGrab;
+    BgrxEncoder refEncoder;
+    if (!reference.Ok()) {
+        std::fprintf(stderr, "capture_bench: MIT-SHM is not available; the reference cannot run\n");
+        return 1;
+    }
+    const XImage& probe = reference.Image();
+    const Visual* visual = DefaultVisual(display, screen);
+    if (!(probe.bits_per_pixel == 32 && probe.byte_order == LSBFirst && visual->red_mask == 0xFF0000 &&
+          visual->green_mask == 0x00FF00 && visual->blue_mask == 0x0000FF)) {
+        std::fprintf(stderr, "capture_bench: the screen is not 32-bit BGRX; the reference cannot run\n");
+        return 1;
+    }
 
-    // Warm up: connections, SHM segments, page faults, the JPEG handler.
+    // Warm up: connections, SHM segments, page faults, the program's file.
     for (int i = 0; i < 2; ++i) {
-        wxImage image;
+        orvantis::ScreenPixels pixels;
         std::string jpeg;
-        if (!capture.Grab() || !capture.ToImage(image) || !orvantis::EncodeJpeg(image, jpeg) ||
-            !reference.Grab() || !plain.Grab()) {
+        if (!capture.Grab() || !capture.Pixels(pixels) || !orvantis::EncodeJpeg(pixels, jpeg) ||
+            !reference.Grab() || !refEncoder.Encode(reference.Image(), 75) || !plain.Grab() || (getssPort && AskForScreenshot(getssPort) <= 0)) {
             std::fprintf(stderr, "capture_bench: a warm-up screenshot failed\n");
             return 1;
         }
     }
     if (!capture.LastGrabUsedShm())
         std::printf("note: MIT-SHM not in use, the grab went through XGetImage\n");
-    const XImage& probe = *reference.LastImage();
-    const orvantis::x11::PixelLayout& layout = reference.Layout();
-    const bool bgrx = probe.bits_per_pixel == 32 && probe.byte_order == LSBFirst && layout.redMask == 0xFF0000 &&
-                      layout.greenMask == 0x00FF00 && layout.blueMask == 0x0000FF;
-    if (!bgrx) {
-        std::fprintf(stderr, "capture_bench: the screen is not 32-bit BGRX; the reference cannot run\n");
-        return 1;
-    }
 
-    Series grab{"grab (XShmGetImage)", {}}, convert{"convert (to wxImage RGB)", {}},
-        encode{"encode (EncodeJpeg, wx)", {}}, write{"write (WriteWholeFile)", {}}, total{"total", {}};
+    Series grab{"grab (X11Capture::Grab)", {}}, pixelsStage{"pixels (X11Capture::Pixels)", {}},
+        encode{"encode (EncodeJpeg)", {}}, write{"write (WriteWholeFile)", {}}, total{"total", {}};
     Series plainGrab{"grab (XGetImage)", {}};
     Series refGrab{"grab (XShmGetImage)", {}}, refEncode{"encode (libjpeg BGRX q75)", {}},
-        refWrite{"write (WriteWholeFile)", {}}, refTotal{"total", {}};
-    Series ratio{"per-run ratio", {}};
+        refWrite{"write (open/write/close)", {}}, refTotal{"total", {}};
+    Series getss{"/getss over HTTP - 100 ms", {}};
+    Series ratio{"per-run ratio", {}}, getssRatio{"per-run ratio", {}}, grabOver{"grab", {}},
+        encodeOver{"encode", {}}, writeOver{"write", {}},
+        answerOver{"answer over pipeline", {}};
     size_t shotBytes = 0, refBytes = 0;
+    long answerBytes = 0;
+    const char* format = "?";
 
-    // The program's pipeline and the reference take turns, so that anything
-    // else going on on the machine hits both alike.
-    for (int i = 0; i < iterations; ++i) {
+    // One round: the program's pipeline, the reference and (with --getss)
+    // the HTTP request, in an order that rotates from round to round, so
+    // that whatever else goes on on the machine, and whatever one leaves in
+    // the caches for the next, hits them alike; then the plain grab.
+    double programMs = 0, referenceMs = 0, answerMs = 0;
+    auto runProgram = [&] {
         const auto t0 = Clock::now();
         if (!capture.Grab())
-            return 1;
+            return false;
         const double g = MsSince(t0);
         const auto t1 = Clock::now();
-        wxImage image;
-        if (!capture.ToImage(image))
-            return 1;
-        const double c = MsSince(t1);
+        orvantis::ScreenPixels pixels;
+        if (!capture.Pixels(pixels))
+            return false;
+        const double p = MsSince(t1);
         const auto t2 = Clock::now();
         std::string jpeg;
-        if (!orvantis::EncodeJpeg(image, jpeg))
-            return 1;
+        if (!orvantis::EncodeJpeg(pixels, jpeg))
+            return false;
         const double e = MsSince(t2);
         const auto t3 = Clock::now();
         if (!orvantis::WriteWholeFile(shotPath, jpeg))
-            return 1;
+            return false;
         const double w = MsSince(t3);
         grab.ms.push_back(g);
-        convert.ms.push_back(c);
+        pixelsStage.ms.push_back(p);
         encode.ms.push_back(e);
         write.ms.push_back(w);
-        total.ms.push_back(g + c + e + w);
+        programMs = g + p + e + w;
+        total.ms.push_back(programMs);
         shotBytes = jpeg.size();
-
+        format = pixels.format == orvantis::PixelFormat::Bgrx32 ? "BGRX rows as grabbed" : "converted to RGB";
+        return true;
+    };
+    auto runReference = [&] {
         const auto r0 = Clock::now();
         if (!reference.Grab())
-            return 1;
+            return false;
         const double rg = MsSince(r0);
         const auto r1 = Clock::now();
-        std::string refJpeg;
-        if (!EncodeBgrx(*reference.LastImage(), 75, refJpeg))
-            return 1;
+        if (!refEncoder.Encode(reference.Image(), 75))
+            return false;
         const double re = MsSince(r1);
         const auto r2 = Clock::now();
-        if (!orvantis::WriteWholeFile(refPath, refJpeg))
-            return 1;
+        if (!WriteFile(refPath.c_str(), refEncoder.Bytes(), refEncoder.Length()))
+            return false;
         const double rw = MsSince(r2);
         refGrab.ms.push_back(rg);
         refEncode.ms.push_back(re);
         refWrite.ms.push_back(rw);
-        refTotal.ms.push_back(rg + re + rw);
-        refBytes = refJpeg.size();
-        ratio.ms.push_back((g + c + e + w) / (rg + re + rw));
+        referenceMs = rg + re + rw;
+        refTotal.ms.push_back(referenceMs);
+        refBytes = refEncoder.Length();
+        return true;
+    };
+    auto runAnswer = [&] {
+        const auto h0 = Clock::now();
+        answerBytes = AskForScreenshot(getssPort);
+        answerMs = MsSince(h0) - 100.0;
+        getss.ms.push_back(answerMs);
+        return answerBytes > 0;
+    };
+    std::vector<std::function<bool()>> steps = {runProgram, runReference};
+    if (getssPort)
+        steps.push_back(runAnswer);
+    for (int i = 0; i < iterations; ++i) {
+        for (size_t k = 0; k < steps.size(); ++k) {
+            if (!steps[(i + k) % steps.size()]()) {
+                std::fprintf(stderr, "capture_bench: a screenshot failed\n");
+                return 1;
+            }
+        }
+        ratio.ms.push_back(programMs / referenceMs);
+        grabOver.ms.push_back(grab.ms.back() - refGrab.ms.back());
+        encodeOver.ms.push_back(encode.ms.back() - refEncode.ms.back());
+        writeOver.ms.push_back(write.ms.back() - refWrite.ms.back());
+        if (getssPort) {
+            getssRatio.ms.push_back(answerMs / referenceMs);
+            answerOver.ms.push_back(answerMs - programMs);
+        }
 
         const auto p0 = Clock::now();
         if (!plain.Grab())
@@ -295,26 +468,42 @@ int main(int argc, char** argv)
     }
 
     std::printf("\n%d screenshots of %dx%d\n", iterations, probe.width, probe.height);
-    std::printf("program pipeline (JPEG %zu bytes):\n", shotBytes);
-    for (const Series* s : {&grab, &convert, &encode, &write, &total})
+    std::printf("program pipeline (%s, JPEG %zu bytes):\n", format, shotBytes);
+    for (const Series* s : {&grab, &pixelsStage, &encode, &write, &total})
         PrintRow(*s);
     std::printf("plain grab for comparison:\n");
     PrintRow(plainGrab);
-    std::printf("reference: XShm + libjpeg-turbo from BGRX + write (JPEG %zu bytes):\n", refBytes);
+    std::printf("reference: XShm segment made once + libjpeg-turbo from BGRX + write (JPEG %zu bytes):\n",
+                refBytes);
     for (const Series* s : {&refGrab, &refEncode, &refWrite, &refTotal})
         PrintRow(*s);
-    std::printf("\nratio (grab+convert+encode+write) / reference:\n");
+    std::printf("\nratio (grab+pixels+encode+write) / reference:\n");
     std::printf("  of medians %.3f   of p90s %.3f   per-run median %.3f   per-run p90 %.3f\n",
                 total.Median() / refTotal.Median(), total.P90() / refTotal.P90(), ratio.Median(), ratio.P90());
-    std::printf("  encoder cost over libjpeg directly: %+.2f ms (median)\n", encode.Median() - refEncode.Median());
+    std::printf("  each stage over the reference's, per run (median / p90):\n");
+    for (const Series* s : {&grabOver, &encodeOver, &writeOver})
+        std::printf("    %-8s %+6.2f ms / %+6.2f ms\n", s->name, s->Median(), s->P90());
+    if (getssPort) {
+        std::printf("\nwhole answer: the program's /getss on port %d (%ld bytes with headers), in the same rounds:\n",
+                    getssPort, answerBytes);
+        PrintRow(getss);
+        std::printf("ratio (/getss - 100 ms) / reference:\n");
+        std::printf("  of medians %.3f   of p90s %.3f   per-run median %.3f   per-run p90 %.3f\n",
+                    getss.Median() / refTotal.Median(), getss.P90() / refTotal.P90(), getssRatio.Median(),
+                    getssRatio.P90());
+        std::printf("  over the program's own pipeline (thread, request, pause overshoot, sending), per run:\n"
+                    "  median %+.2f ms   p90 %+.2f ms\n",
+                    answerOver.Median(), answerOver.P90());
+    }
 
     if (!keep) {
         unlink(shotPath.utf8_str());
-        unlink(refPath.utf8_str());
+        unlink(refPath.c_str());
         rmdir(dir);
     } else {
         std::printf("files kept in %s\n", dir);
     }
+    referenceGrab.reset();
     XCloseDisplay(display);
     return 0;
 }

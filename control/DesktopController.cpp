@@ -3,7 +3,6 @@
 #include <utility>
 
 #include <wx/filefn.h>
-#include <wx/image.h>
 #include <wx/log.h>
 
 #include "control/JpegEncode.h"
@@ -48,10 +47,9 @@ bool DesktopController::TakeScreenshot(std::string* jpeg)
         return false;
 
     std::string bytes;
-    // The grabber reuses its pixel buffer between captures; the image that
-    // shares it must be gone before the lock is released (it is: it was
-    // declared after the lock), as wx's reference counts are not atomic.
-    wxImage screen;
+    // The pixels stay the grabber's and the next capture writes over them:
+    // they are encoded into bytes of our own before the lock is released.
+    ScreenPixels screen;
     const bool grabbed = m_grabber.GrabPrimary(screen) || m_grabber.GrabPrimary(screen);
     if (grabbed && EncodeJpeg(screen, bytes)) {
         // A directory that cannot be written, or a full disk, leaves the

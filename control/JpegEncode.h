@@ -3,14 +3,15 @@
 
 #include <wx/string.h>
 
-class wxImage;
+#include "platform/ScreenGrabber.h"
 
 namespace orvantis {
 
-// Encodes `image` as a baseline JPEG through the toolkit's JPEG handler at its
-// default settings (no quality option set: the encoder's default of 75).
-// Returns false when the handler is missing or the encoding fails.
-bool EncodeJpeg(const wxImage& image, std::string& jpeg);
+// Encodes `pixels` as a baseline JFIF JPEG of quality 75 with 4:2:0 chroma
+// subsampling, straight from their rows in whatever format they come, into
+// `jpeg` (replacing what it held). Returns false, with `jpeg` empty, when
+// there are no pixels or the encoder fails.
+bool EncodeJpeg(const ScreenPixels& pixels, std::string& jpeg);
 
 // Replaces the file at `path` with `bytes`: created or truncated, written and
 // closed before it returns. Returns false when the file cannot be written.

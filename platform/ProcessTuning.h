@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cstddef>
+
 namespace orvantis {
 
 // Every screenshot allocates several megabytes on the connection thread that
@@ -9,5 +11,12 @@ namespace orvantis {
 // for good. This makes large blocks go straight back to the system when they
 // are freed. Call once, at start-up, before any worker thread exists.
 void ReturnLargeBlocksToSystem();
+
+// Such a block is fresh memory each time, and touching it page by page
+// costs one fault per page, which on some virtual machines adds up to
+// milliseconds per screenshot. This asks the system to back the pages of
+// [data, data + length) at once, in one call, before they are written. Only
+// a hint: where that is not supported it does nothing.
+void PrepareForWriting(void* data, std::size_t length);
 
 }  // namespace orvantis

@@ -1,12 +1,10 @@
-// The primary display on Windows, copied with GDI. GDI objects created and
-// used on one thread are safe there; no toolkit DC is involved, so this can
-// run on a connection's worker thread.
+// The primary display on Windows, copied with GDI. No toolkit DC is
+// involved, so this can run on a connection's worker thread; the DCs are
+// made and freed within each grab, on the thread that grabs.
 
 #include "platform/ScreenGrabber.h"
 
 #include <windows.h>
-
-#include <wx/image.h>
 
 namespace orvantis {
 
@@ -14,7 +12,9 @@ namespace {
 
 class GdiScreenGrabber : public ScreenGrabber {
 public:
-    bool GrabPrimary(wxImage& out) override
+    ~GdiScreenGrabber() override { DropBitmap(); }
+
+    bool GrabPrimary(ScreenPixels& out) override
     {
         // The primary display's rectangle starts at the screen origin.
         const int w = GetSystemMetrics(SM_CXSCREEN);
@@ -26,6 +26,38 @@ public:
         if (!screen)
             return false;
         HDC memory = CreateCompatibleDC(screen);
+        bool ok = false;
+        if (memory && PrepareBitmap(screen, w, h)) {
+            HGDIOBJ previous = SelectObject(memory, m_bitmap);
+            ok = BitBlt(memory, 0, 0, w, h, screen, 0, 0, SRCCOPY) != 0;
+            SelectObject(memory, previous);
+            GdiFlush();
+        }
+        if (memory)
+            DeleteDC(memory);
+        ReleaseDC(nullptr, screen);
+        if (!ok)
+            return false;
+        // Top-down rows of four bytes per pixel: blue, green, red and a
+        // fourth that BitBlt leaves undefined.
+        ScreenPixels pixels;
+        pixels.data = static_cast<const unsigned char*>(m_bits);
+        pixels.width = w;
+        pixels.height = h;
+        pixels.stride = static_cast<std::size_t>(w) * 4;
+        pixels.format = PixelFormat::Bgra32;
+        out = pixels;
+        return true;
+    }
+
+private:
+    // A 32-bit top-down DIB section of w x h, kept between grabs while the
+    // display keeps its size.
+    bool PrepareBitmap(HDC screen, int w, int h)
+    {
+        if (m_bitmap && m_width == w && m_height == h)
+            return true;
+        DropBitmap();
         BITMAPINFO info;
         ZeroMemory(&info, sizeof info);
         info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
@@ -35,37 +67,32 @@ public:
         info.bmiHeader.biBitCount = 32;
         info.bmiHeader.biCompression = BI_RGB;
         void* bits = nullptr;
-        HBITMAP bitmap = memory ? CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0) : nullptr;
-        bool ok = false;
-        if (bitmap && bits) {
-            HGDIOBJ previous = SelectObject(memory, bitmap);
-            ok = BitBlt(memory, 0, 0, w, h, screen, 0, 0, SRCCOPY) != 0;
-            SelectObject(memory, previous);
-            GdiFlush();
-            // A screen too large for the memory left gives no image: report
-            // no capture, as when the copy fails.
-            wxImage image;
-            if (ok && !image.Create(w, h, false))
-                ok = false;
-            if (ok) {
-                const unsigned char* src = static_cast<const unsigned char*>(bits);
-                unsigned char* dst = image.GetData();
-                const size_t pixels = static_cast<size_t>(w) * static_cast<size_t>(h);
-                for (size_t i = 0; i < pixels; ++i, src += 4, dst += 3) {
-                    dst[0] = src[2];
-                    dst[1] = src[1];
-                    dst[2] = src[0];
-                }
-                out = image;
-            }
+        HBITMAP bitmap = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+        if (!bitmap || !bits) {
+            if (bitmap)
+                DeleteObject(bitmap);
+            return false;
         }
-        if (bitmap)
-            DeleteObject(bitmap);
-        if (memory)
-            DeleteDC(memory);
-        ReleaseDC(nullptr, screen);
-        return ok;
+        m_bitmap = bitmap;
+        m_bits = bits;
+        m_width = w;
+        m_height = h;
+        return true;
     }
+
+    void DropBitmap()
+    {
+        if (m_bitmap)
+            DeleteObject(m_bitmap);
+        m_bitmap = nullptr;
+        m_bits = nullptr;
+        m_width = m_height = 0;
+    }
+
+    HBITMAP m_bitmap = nullptr;
+    void* m_bits = nullptr;
+    int m_width = 0;
+    int m_height = 0;
 };
 
 }  // namespace

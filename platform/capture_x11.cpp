@@ -4,8 +4,6 @@
 // connection of its own with plain Xlib and never touches the toolkit's
 // device contexts or bitmaps (wxGTK may only be used from the GUI thread).
 
-#include <wx/image.h>
-
 #include "platform/ScreenGrabber.h"
 #include "platform/capture_x11_detail.h"
 
@@ -14,10 +12,7 @@
 
 #include <algorithm>
 #include <cstring>
-
-#if defined(__x86_64__) || defined(__i386__)
-#include <immintrin.h>
-#endif
+#include <new>
 
 #include <X11/Xlib.h>
 #include <X11/Xlibint.h>  // XAddExtension, XESetError, xError
@@ -181,42 +176,6 @@ void Convert32Any(const XImage& image, int rs, int gs, int bs, unsigned char* rg
     }
 }
 
-#if defined(__x86_64__) || defined(__i386__)
-// The layout of nearly every X server on a PC (bytes B, G, R, X in memory):
-// one byte shuffle turns four pixels into twelve bytes of RGB. Each step
-// stores 16 bytes but advances 12, so the vector loop stops while the row
-// still has room for the 4 extra bytes and leaves the rest to a plain loop.
-__attribute__((target("ssse3"))) void ConvertBgrxSsse3(const XImage& image, unsigned char* rgb)
-{
-    const __m128i order = _mm_setr_epi8(2, 1, 0, 6, 5, 4, 10, 9, 8, 14, 13, 12, -1, -1, -1, -1);
-    const int w = image.width;
-    for (int y = 0; y < image.height; ++y) {
-        const unsigned char* src =
-            reinterpret_cast<const unsigned char*>(image.data) + static_cast<size_t>(y) * image.bytes_per_line;
-        unsigned char* dst = rgb + static_cast<size_t>(y) * w * 3;
-        int x = 0;
-        for (; x + 6 <= w; x += 4) {
-            const __m128i px = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + 4 * x));
-            _mm_storeu_si128(reinterpret_cast<__m128i*>(dst), _mm_shuffle_epi8(px, order));
-            dst += 12;
-        }
-        for (; x < w; ++x) {
-            const unsigned char* p = src + 4 * x;
-            dst[0] = p[2];
-            dst[1] = p[1];
-            dst[2] = p[0];
-            dst += 3;
-        }
-    }
-}
-
-bool HaveSsse3()
-{
-    static const bool have = __builtin_cpu_supports("ssse3");
-    return have;
-}
-#endif
-
 void ConvertFast32(const XImage& image, const PixelLayout& layout, unsigned char* rgb)
 {
     const bool swap = (image.byte_order == LSBFirst) != HostIsLsbFirst();
@@ -224,14 +183,9 @@ void ConvertFast32(const XImage& image, const PixelLayout& layout, unsigned char
     const int gs = MaskShift(layout.greenMask);
     const int bs = MaskShift(layout.blueMask);
     // The usual layout (0x00RRGGBB words) gets a loop of its own with the
-    // shifts known at compile time.
+    // shifts known at compile time. (In LSBFirst order those are BGRX rows,
+    // which are encoded as they are and only come here in the tests.)
     if (rs == 16 && gs == 8 && bs == 0) {
-#if defined(__x86_64__) || defined(__i386__)
-        if (image.byte_order == LSBFirst && HaveSsse3()) {
-            ConvertBgrxSsse3(image, rgb);
-            return;
-        }
-#endif
         if (swap)
             Convert32Fixed<true, 16, 8, 0>(image, rgb);
         else
@@ -336,6 +290,15 @@ ConvertPath PickConvertPath(const XImage& image, const PixelLayout& layout)
         break;
     }
     return ConvertPath::PerPixel;
+}
+
+bool RowsAreBgrx(const XImage& image, const PixelLayout& layout)
+{
+    // Only the direct-mapped 32-bit layout with 0x00RRGGBB words qualifies,
+    // and only in LSBFirst order: MSBFirst puts the same words in memory as
+    // X, R, G, B.
+    return PickConvertPath(image, layout) == ConvertPath::Fast32 && image.byte_order == LSBFirst &&
+           layout.redMask == 0xFF0000 && layout.greenMask == 0x00FF00 && layout.blueMask == 0x0000FF;
 }
 
 void ConvertToRgb(XImage& image, const PixelLayout& layout, unsigned char* rgb)
@@ -445,11 +408,11 @@ struct X11Capture::State {
     Rect lastRect;
     bool lastUsedShm = false;
 
-    // The RGB image handed out last. Its pixels are written again by the
-    // next conversion when nobody else holds it any more: a fresh
-    // multi-megabyte block per screenshot costs more in page faults than the
-    // conversion itself when large blocks come straight from the system.
-    wxImage rgbImage;
+    // The RGB copy of the last grab, for images whose rows cannot be handed
+    // out as they are. Kept between grabs: a fresh multi-megabyte block per
+    // screenshot costs more in page faults than the conversion itself when
+    // large blocks come straight from the system.
+    std::vector<unsigned char> rgb;
 
     explicit State(GrabMethod m) : method(m) {}
 
@@ -676,30 +639,32 @@ bool X11Capture::LastGrabUsedShm() const
     return state_->lastUsedShm;
 }
 
-bool X11Capture::ToImage(wxImage& out)
+bool X11Capture::Pixels(ScreenPixels& out)
 {
     XImage* image = state_->last;
     if (!image || image->width <= 0 || image->height <= 0)
         return false;
-    wxImage& kept = state_->rgbImage;
-    // The kept image may be written only when no one else sees it: we are
-    // its only holder, or the caller holds it in `out`, the very image it
-    // asks us to replace. (wx changes the pixels of a shared image only
-    // after copying them, so no holder can have altered it behind our back;
-    // reference counts are not atomic, so callers must not drop their copy
-    // on another thread while a grab runs, which the control mutex ensures.)
-    const int holders = kept.IsOk() ? kept.GetRefData()->GetRefCount() : 0;
-    const bool reusable = kept.IsOk() && kept.GetWidth() == image->width && kept.GetHeight() == image->height &&
-                          !kept.HasAlpha() && !kept.HasMask() &&
-                          (holders == 1 || (holders == 2 && out.IsSameAs(kept)));
-    if (!reusable) {
-        wxImage fresh(image->width, image->height, false);
-        if (!fresh.IsOk())
+    ScreenPixels pixels;
+    pixels.width = image->width;
+    pixels.height = image->height;
+    if (RowsAreBgrx(*image, state_->layout)) {
+        pixels.data = reinterpret_cast<const unsigned char*>(image->data);
+        pixels.stride = static_cast<size_t>(image->bytes_per_line);
+        pixels.format = PixelFormat::Bgrx32;
+    } else {
+        std::vector<unsigned char>& rgb = state_->rgb;
+        const size_t stride = static_cast<size_t>(image->width) * 3;
+        try {
+            rgb.resize(stride * static_cast<size_t>(image->height));
+        } catch (const std::bad_alloc&) {
             return false;
-        kept = fresh;
+        }
+        ConvertToRgb(*image, state_->layout, rgb.data());
+        pixels.data = rgb.data();
+        pixels.stride = stride;
+        pixels.format = PixelFormat::Rgb24;
     }
-    ConvertToRgb(*image, state_->layout, kept.GetData());
-    out = kept;
+    out = pixels;
     return true;
 }
 
@@ -709,7 +674,7 @@ class X11ScreenGrabber : public ScreenGrabber {
 public:
     explicit X11ScreenGrabber(GrabMethod method) : capture_(method) {}
 
-    bool GrabPrimary(wxImage& out) override { return capture_.Grab() && capture_.ToImage(out); }
+    bool GrabPrimary(ScreenPixels& out) override { return capture_.Grab() && capture_.Pixels(out); }
 
 private:
     X11Capture capture_;

@@ -1,8 +1,8 @@
 #pragma once
 // The parts of the X11 screen grabber that its tests and the capture
-// benchmark reach into: the grab and the pixel conversion as separate steps,
-// a way to bypass MIT-SHM, and the converter on its own. The program itself
-// only uses CreateScreenGrabber() from ScreenGrabber.h.
+// benchmark reach into: the grab and the handing out of its pixels as
+// separate steps, a way to bypass MIT-SHM, and the converter on its own. The
+// program itself only uses CreateScreenGrabber() from ScreenGrabber.h.
 
 #include <cstdint>
 #include <memory>
@@ -10,11 +10,9 @@
 
 #include <X11/Xlib.h>
 
-class wxImage;
+#include "platform/ScreenGrabber.h"
 
 namespace orvantis {
-
-class ScreenGrabber;
 
 namespace x11 {
 
@@ -48,6 +46,10 @@ ConvertPath PickConvertPath(const XImage& image, const PixelLayout& layout);
 // Writes image.width * image.height * 3 bytes of packed RGB to `rgb`.
 void ConvertToRgb(XImage& image, const PixelLayout& layout, unsigned char* rgb);
 
+// True when every pixel of `image` is four bytes in memory: blue, green, red
+// and one unused, so its rows can be encoded as they are.
+bool RowsAreBgrx(const XImage& image, const PixelLayout& layout);
+
 enum class GrabMethod {
     Auto,          // MIT-SHM when the server offers it, else XGetImage
     XGetImageOnly, // never use MIT-SHM
@@ -72,12 +74,11 @@ public:
     Rect LastRect() const;
     // True when the last Grab() went through MIT-SHM.
     bool LastGrabUsedShm() const;
-    // Converts the last grabbed image into an RGB wxImage stored in `out`.
-    // False (and `out` untouched) when there is no grabbed image. The pixel
-    // buffer is used again by a later call once `out` and its copies are
-    // gone (or when the same `out` is passed in again); an image still held
-    // elsewhere is never written.
-    bool ToImage(wxImage& out);
+    // Points `out` at the pixels of the last grab: the grabbed image's own
+    // rows when they are BGRX, else a packed RGB copy made here. False (and
+    // `out` untouched) when there is no grabbed image. Valid until the next
+    // Grab() or Pixels() or the destruction of this object.
+    bool Pixels(ScreenPixels& out);
 
 private:
     struct State;

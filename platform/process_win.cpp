@@ -8,4 +8,9 @@ void ReturnLargeBlocksToSystem()
     // releases them on free.
 }
 
+void PrepareForWriting(void*, std::size_t)
+{
+    // Nothing to gain: the faults of a fresh block are cheap enough there.
+}
+
 }  // namespace orvantis

@@ -91,22 +91,27 @@ private:
 
 class FakeGrabber : public ScreenGrabber {
 public:
-    bool GrabPrimary(wxImage& out) override
+    // BGRX rows like an X server's, red `shade` and blue 255 - shade.
+    bool GrabPrimary(ScreenPixels& out) override
     {
         ++grabs;
         if (recorder)
             recorder->Grabbed();
         if (!display)
             return false;
-        out = wxImage(width, height, false);
-        unsigned char* p = out.GetData();
-        for (int i = 0; i < width * height; ++i) {
-            p[3 * i] = shade;
-            p[3 * i + 1] = 0;
-            p[3 * i + 2] = 255 - shade;
+        pixels.assign(static_cast<size_t>(width) * height * 4, 0);
+        for (size_t i = 0; i < pixels.size(); i += 4) {
+            pixels[i] = 255 - shade;
+            pixels[i + 2] = shade;
         }
+        out.data = pixels.data();
+        out.width = width;
+        out.height = height;
+        out.stride = static_cast<size_t>(width) * 4;
+        out.format = PixelFormat::Bgrx32;
         return true;
     }
+    std::vector<unsigned char> pixels;
     bool display = true;
     int width = 64;
     int height = 48;

@@ -1,6 +1,6 @@
 // The XImage to RGB converter on pixel formats a test display does not offer:
 // other byte orders, packed 24 bpp, 15/16/30-bit channels, 4-bit pixels,
-// colour tables.
+// colour tables; and which of them are handed to the encoder unconverted.
 // Pixels are written with Xlib's own XPutPixel, so the image layout is the
 // one Xlib (and a server of that format) would produce.
 
@@ -31,6 +31,8 @@ struct Format {
     int byteOrder;
     unsigned long red, green, blue;
     ConvertPath path;
+    // Bytes B, G, R, X in memory: encoded as they are, never converted.
+    bool bgrx = false;
 };
 
 unsigned long Encode(unsigned long mask, unsigned v)
@@ -106,6 +108,7 @@ void CheckWidth(const Format& f, int w)
     layout.greenMask = f.green;
     layout.blueMask = f.blue;
     EXPECT_EQ(x11::PickConvertPath(t.image, layout), f.path);
+    EXPECT_EQ(x11::RowsAreBgrx(t.image, layout), f.bgrx);
 
     std::vector<unsigned char> rgb(static_cast<size_t>(w) * h * 3);
     x11::ConvertToRgb(t.image, layout, rgb.data());
@@ -139,7 +142,7 @@ TEST_P(DirectFormats, EveryPixelComesBackInItsChannels)
 INSTANTIATE_TEST_SUITE_P(
     Converter, DirectFormats,
     ::testing::Values(
-        Format{"xrgb32_lsb", 24, 32, LSBFirst, 0xFF0000, 0x00FF00, 0x0000FF, ConvertPath::Fast32},
+        Format{"xrgb32_lsb", 24, 32, LSBFirst, 0xFF0000, 0x00FF00, 0x0000FF, ConvertPath::Fast32, true},
         Format{"xrgb32_msb", 24, 32, MSBFirst, 0xFF0000, 0x00FF00, 0x0000FF, ConvertPath::Fast32},
         Format{"xbgr32_lsb", 24, 32, LSBFirst, 0x0000FF, 0x00FF00, 0xFF0000, ConvertPath::Fast32},
         Format{"bgrx32_msb", 24, 32, MSBFirst, 0x0000FF00, 0x00FF0000, 0xFF000000, ConvertPath::Fast32},

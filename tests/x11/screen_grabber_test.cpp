@@ -75,26 +75,28 @@ void DrawPicture(const TestDisplay& display, int variant)
 
 // Compares `grabbed` with the picture seen from (originX, originY) of the
 // screen. Reports the first few differing pixels.
-::testing::AssertionResult MatchesPicture(const wxImage& grabbed, const TestDisplay& display, int originX,
+::testing::AssertionResult MatchesPicture(const ScreenPixels& grabbed, const TestDisplay& display, int originX,
                                           int originY, int variant)
 {
     Visual* visual = display.DefaultVisualOf();
     const int tolR = ChannelTolerance(MaskBits(visual->red_mask));
     const int tolG = ChannelTolerance(MaskBits(visual->green_mask));
     const int tolB = ChannelTolerance(MaskBits(visual->blue_mask));
-    const unsigned char* data = grabbed.GetData();
-    const int w = grabbed.GetWidth();
+    const bool rgb = grabbed.format == PixelFormat::Rgb24;
+    const int bytesPerPixel = rgb ? 3 : 4;
+    if (grabbed.stride < static_cast<size_t>(grabbed.width) * bytesPerPixel)
+        return ::testing::AssertionFailure() << "rows of " << grabbed.stride << " bytes are too short";
     long bad = 0;
     std::ostringstream first;
-    for (int y = 0; y < grabbed.GetHeight(); ++y) {
-        for (int x = 0; x < w; ++x) {
-            const unsigned char* p = data + (static_cast<size_t>(y) * w + x) * 3;
+    for (int y = 0; y < grabbed.height; ++y) {
+        for (int x = 0; x < grabbed.width; ++x) {
+            const unsigned char* p = grabbed.data + y * grabbed.stride + static_cast<size_t>(x) * bytesPerPixel;
+            const int r = rgb ? p[0] : p[2], g = p[1], b = rgb ? p[2] : p[0];
             const Rgb want = PicturePixel(originX + x, originY + y, display.Width(), display.Height(), variant);
-            if (std::abs(p[0] - want.r) > tolR || std::abs(p[1] - want.g) > tolG || std::abs(p[2] - want.b) > tolB) {
+            if (std::abs(r - want.r) > tolR || std::abs(g - want.g) > tolG || std::abs(b - want.b) > tolB) {
                 if (bad < 5)
-                    first << " (" << x << "," << y << ") got " << int(p[0]) << "," << int(p[1]) << ","
-                          << int(p[2]) << " want " << int(want.r) << "," << int(want.g) << "," << int(want.b)
-                          << ";";
+                    first << " (" << x << "," << y << ") got " << r << "," << g << "," << b << " want "
+                          << int(want.r) << "," << int(want.g) << "," << int(want.b) << ";";
                 ++bad;
             }
         }
@@ -136,49 +138,24 @@ protected:
 TEST_F(CaptureTest, GrabsTheWholeScreenWithTheRightColours)
 {
     auto grabber = CreateScreenGrabber();
-    wxImage image;
-    ASSERT_TRUE(grabber->GrabPrimary(image));
-    ASSERT_EQ(image.GetWidth(), display_.Width());
-    ASSERT_EQ(image.GetHeight(), display_.Height());
-    EXPECT_FALSE(image.HasAlpha());
-    EXPECT_TRUE(MatchesPicture(image, display_, 0, 0, 0));
+    ScreenPixels pixels;
+    ASSERT_TRUE(grabber->GrabPrimary(pixels));
+    ASSERT_EQ(pixels.width, display_.Width());
+    ASSERT_EQ(pixels.height, display_.Height());
+    if (display_.Depth() == 24)
+        EXPECT_EQ(pixels.format, PixelFormat::Bgrx32) << "a 24-bit screen's rows are handed out as they are";
+    else
+        EXPECT_EQ(pixels.format, PixelFormat::Rgb24);
+    EXPECT_TRUE(MatchesPicture(pixels, display_, 0, 0, 0));
 
-    // The next grab shows what is on the screen now, not the first frame
-    // left in a buffer that is kept between grabs; and an image the caller
-    // still holds keeps its pixels.
+    // Each grab shows what is on the screen now, not a frame left in the
+    // buffers kept between grabs.
     DrawPicture(display_, 1);
-    wxImage second;
-    ASSERT_TRUE(grabber->GrabPrimary(second));
-    EXPECT_TRUE(MatchesPicture(second, display_, 0, 0, 1));
-    EXPECT_TRUE(MatchesPicture(image, display_, 0, 0, 0)) << "an earlier image changed under its owner";
-
-    // Grabbing into the same image again, with copies of it around or not.
-    wxImage copyOfSecond = second;
+    ASSERT_TRUE(grabber->GrabPrimary(pixels));
+    EXPECT_TRUE(MatchesPicture(pixels, display_, 0, 0, 1));
     DrawPicture(display_, 0);
-    ASSERT_TRUE(grabber->GrabPrimary(second));
-    EXPECT_TRUE(MatchesPicture(second, display_, 0, 0, 0));
-    EXPECT_TRUE(MatchesPicture(copyOfSecond, display_, 0, 0, 1)) << "a copy changed under its owner";
-    copyOfSecond = wxImage();
-    image = wxImage();
-    DrawPicture(display_, 1);
-    ASSERT_TRUE(grabber->GrabPrimary(second));
-    EXPECT_TRUE(MatchesPicture(second, display_, 0, 0, 1));
-
-    // Released images give their buffer back to the next grab; what the
-    // caller does with a new image then is its own business.
-    second = wxImage();
-    wxImage third;
-    ASSERT_TRUE(grabber->GrabPrimary(third));
-    EXPECT_TRUE(MatchesPicture(third, display_, 0, 0, 1));
-    third.SetRGB(0, 0, 1, 2, 3);
-    wxImage fourth;
-    DrawPicture(display_, 0);
-    ASSERT_TRUE(grabber->GrabPrimary(fourth));
-    EXPECT_TRUE(MatchesPicture(fourth, display_, 0, 0, 0));
-    EXPECT_EQ(third.GetRed(0, 0), 1);
-    EXPECT_TRUE(MatchesPicture(third.GetSubImage(wxRect(0, 1, third.GetWidth(), third.GetHeight() - 1)), display_,
-                               0, 1, 1))
-        << "an image changed by its owner was grabbed into";
+    ASSERT_TRUE(grabber->GrabPrimary(pixels));
+    EXPECT_TRUE(MatchesPicture(pixels, display_, 0, 0, 0));
 }
 
 TEST_F(CaptureTest, SharedMemoryAndXGetImageGiveTheSamePicture)
@@ -186,25 +163,25 @@ TEST_F(CaptureTest, SharedMemoryAndXGetImageGiveTheSamePicture)
     x11::X11Capture shm(x11::GrabMethod::Auto);
     ASSERT_TRUE(shm.Grab());
     EXPECT_TRUE(shm.LastGrabUsedShm()) << "Xvfb offers MIT-SHM; the fast path was not taken";
-    wxImage viaShm;
-    ASSERT_TRUE(shm.ToImage(viaShm));
+    ScreenPixels viaShm;
+    ASSERT_TRUE(shm.Pixels(viaShm));
 
     x11::X11Capture plain(x11::GrabMethod::XGetImageOnly);
     ASSERT_TRUE(plain.Grab());
     EXPECT_FALSE(plain.LastGrabUsedShm());
-    wxImage viaGetImage;
-    ASSERT_TRUE(plain.ToImage(viaGetImage));
+    ScreenPixels viaGetImage;
+    ASSERT_TRUE(plain.Pixels(viaGetImage));
 
-    for (const wxImage* image : {&viaShm, &viaGetImage}) {
-        ASSERT_EQ(image->GetWidth(), display_.Width());
-        ASSERT_EQ(image->GetHeight(), display_.Height());
-        EXPECT_TRUE(MatchesPicture(*image, display_, 0, 0, 0));
+    for (const ScreenPixels* pixels : {&viaShm, &viaGetImage}) {
+        ASSERT_EQ(pixels->width, display_.Width());
+        ASSERT_EQ(pixels->height, display_.Height());
+        EXPECT_TRUE(MatchesPicture(*pixels, display_, 0, 0, 0));
     }
 
     auto grabber = x11::CreateX11ScreenGrabber(x11::GrabMethod::XGetImageOnly);
-    wxImage image;
-    ASSERT_TRUE(grabber->GrabPrimary(image));
-    EXPECT_TRUE(MatchesPicture(image, display_, 0, 0, 0));
+    ScreenPixels pixels;
+    ASSERT_TRUE(grabber->GrabPrimary(pixels));
+    EXPECT_TRUE(MatchesPicture(pixels, display_, 0, 0, 0));
 }
 
 TEST_F(CaptureTest, SharedMemoryIsReleasedEvenIfTheProcessDies)
@@ -224,16 +201,59 @@ TEST_F(CaptureTest, SharedMemoryIsReleasedEvenIfTheProcessDies)
     EXPECT_TRUE(OwnSharedMemoryModes().empty());
 }
 
+// The segments of a JPEG up to its first scan: (marker, payload).
+std::vector<std::pair<int, std::string>> JpegHeaderSegments(const std::string& jpeg)
+{
+    std::vector<std::pair<int, std::string>> segments;
+    size_t at = 2;  // after SOI
+    while (at + 4 <= jpeg.size() && static_cast<unsigned char>(jpeg[at]) == 0xFF) {
+        const int marker = static_cast<unsigned char>(jpeg[at + 1]);
+        const size_t length =
+            static_cast<size_t>(static_cast<unsigned char>(jpeg[at + 2])) << 8 | static_cast<unsigned char>(jpeg[at + 3]);
+        if (length < 2 || at + 2 + length > jpeg.size())
+            break;
+        segments.emplace_back(marker, jpeg.substr(at + 4, length - 2));
+        if (marker == 0xDA)  // start of scan: entropy-coded data follows
+            break;
+        at += 2 + length;
+    }
+    return segments;
+}
+
 TEST_F(CaptureTest, JpegOfTheGrabDecodesAtTheSameSize)
 {
     auto grabber = CreateScreenGrabber();
-    wxImage image;
-    ASSERT_TRUE(grabber->GrabPrimary(image));
+    ScreenPixels pixels;
+    ASSERT_TRUE(grabber->GrabPrimary(pixels));
     std::string jpeg;
-    ASSERT_TRUE(EncodeJpeg(image, jpeg));
+    ASSERT_TRUE(EncodeJpeg(pixels, jpeg));
     ASSERT_GT(jpeg.size(), 2u);
     EXPECT_EQ(static_cast<unsigned char>(jpeg[0]), 0xFF);
     EXPECT_EQ(static_cast<unsigned char>(jpeg[1]), 0xD8);
+
+    // A JFIF file, one baseline frame of the whole display in three
+    // components, 4:2:0 (what every phone browser decodes).
+    const auto segments = JpegHeaderSegments(jpeg);
+    ASSERT_FALSE(segments.empty());
+    EXPECT_EQ(segments.front().first, 0xE0);
+    EXPECT_EQ(segments.front().second.substr(0, 5), std::string("JFIF\0", 5));
+    std::vector<int> frames;
+    std::string frame;
+    for (const auto& [marker, payload] : segments) {
+        if (marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 && marker != 0xCC) {
+            frames.push_back(marker);
+            frame = payload;
+        }
+    }
+    ASSERT_EQ(frames, std::vector<int>{0xC0}) << "one baseline frame";
+    ASSERT_EQ(frame.size(), 6u + 3 * 3);
+    auto byteAt = [&](size_t i) { return static_cast<unsigned char>(frame[i]); };
+    EXPECT_EQ(byteAt(1) << 8 | byteAt(2), display_.Height());
+    EXPECT_EQ(byteAt(3) << 8 | byteAt(4), display_.Width());
+    EXPECT_EQ(byteAt(5), 3);
+    EXPECT_EQ(byteAt(7), 0x22);
+    EXPECT_EQ(byteAt(10), 0x11);
+    EXPECT_EQ(byteAt(13), 0x11);
 
     wxMemoryInputStream stream(jpeg.data(), jpeg.size());
     wxImage decoded;
@@ -271,14 +291,16 @@ TEST(CaptureWithoutDisplay, GrabFailsAndInputIsDropped)
 
     auto grabber = CreateScreenGrabber();
     ASSERT_NE(grabber, nullptr);
-    wxImage untouched(4, 3);
-    untouched.SetRGB(1, 1, 10, 20, 30);
-    wxImage out = untouched;
+    const unsigned char before[12] = {};
+    ScreenPixels out;
+    out.data = before;
+    out.width = 4;
+    out.height = 1;
+    out.stride = 12;
     EXPECT_FALSE(grabber->GrabPrimary(out));
     EXPECT_FALSE(grabber->GrabPrimary(out));
-    ASSERT_TRUE(out.IsOk());
-    EXPECT_EQ(out.GetWidth(), 4);
-    EXPECT_EQ(out.GetRed(1, 1), 10);
+    EXPECT_EQ(out.data, before);
+    EXPECT_EQ(out.width, 4);
 
     auto injector = CreateSystemInputInjector();
     ASSERT_NE(injector, nullptr);
@@ -295,7 +317,7 @@ TEST(CaptureWithoutDisplay, GrabFailsAndInputIsDropped)
         ASSERT_NE(now.get(), nullptr);
         DrawPicture(now, 0);
         ASSERT_TRUE(grabber->GrabPrimary(out));
-        EXPECT_EQ(out.GetWidth(), now.Width());
+        EXPECT_EQ(out.width, now.Width());
         EXPECT_TRUE(MatchesPicture(out, now, 0, 0, 0));
     }
 }
@@ -352,30 +374,30 @@ TEST_F(CaptureTwoMonitors, OnlyThePrimaryMonitorIsCaptured)
     // One capture object throughout: its kept MIT-SHM buffer must follow the
     // size of the primary monitor (and not drop to XGetImage on the way).
     x11::X11Capture capture(x11::GrabMethod::Auto);
-    wxImage image;
-    auto grab = [&] { return capture.Grab() && capture.LastGrabUsedShm() && capture.ToImage(image); };
+    ScreenPixels image;
+    auto grab = [&] { return capture.Grab() && capture.LastGrabUsedShm() && capture.Pixels(image); };
 
     // No monitor marked primary: the whole screen.
     ASSERT_TRUE(grab());
-    EXPECT_EQ(image.GetWidth(), 3840);
+    EXPECT_EQ(image.width, 3840);
     EXPECT_TRUE(MatchesPicture(image, display_, 0, 0, 0));
 
     // The right half is primary: that half only, at its size.
     DefineMonitor("ORV-LEFT", 0, false);
     DefineMonitor("ORV-RIGHT", 1920, true);
     ASSERT_TRUE(grab());
-    ASSERT_EQ(image.GetWidth(), 1920);
-    ASSERT_EQ(image.GetHeight(), 1080);
+    ASSERT_EQ(image.width, 1920);
+    ASSERT_EQ(image.height, 1080);
     EXPECT_TRUE(MatchesPicture(image, display_, 1920, 0, 0));
 
     // Through the public interface and through XGetImage too.
     std::unique_ptr<ScreenGrabber> grabbers[] = {CreateScreenGrabber(),
                                                  x11::CreateX11ScreenGrabber(x11::GrabMethod::XGetImageOnly)};
     for (auto& grabber : grabbers) {
-        wxImage other;
+        ScreenPixels other;
         ASSERT_TRUE(grabber->GrabPrimary(other));
-        ASSERT_EQ(other.GetWidth(), 1920);
-        ASSERT_EQ(other.GetHeight(), 1080);
+        ASSERT_EQ(other.width, 1920);
+        ASSERT_EQ(other.height, 1080);
         EXPECT_TRUE(MatchesPicture(other, display_, 1920, 0, 0));
     }
 
@@ -383,7 +405,7 @@ TEST_F(CaptureTwoMonitors, OnlyThePrimaryMonitorIsCaptured)
     // one monitor primary takes the mark from the other).
     DefineMonitor("ORV-LEFT", 0, true);
     ASSERT_TRUE(grab());
-    ASSERT_EQ(image.GetWidth(), 1920);
+    ASSERT_EQ(image.width, 1920);
     EXPECT_TRUE(MatchesPicture(image, display_, 0, 0, 0));
 }
 
@@ -401,10 +423,11 @@ TEST(CaptureDepth16, ColoursSurviveWithinTheChannelPrecision)
         ASSERT_TRUE(capture.Grab());
         ASSERT_NE(capture.LastImage(), nullptr);
         EXPECT_EQ(capture.LastImage()->bits_per_pixel, 16);
-        wxImage image;
-        ASSERT_TRUE(capture.ToImage(image));
-        ASSERT_EQ(image.GetWidth(), display.Width());
-        ASSERT_EQ(image.GetHeight(), display.Height());
+        ScreenPixels image;
+        ASSERT_TRUE(capture.Pixels(image));
+        EXPECT_EQ(image.format, PixelFormat::Rgb24);
+        ASSERT_EQ(image.width, display.Width());
+        ASSERT_EQ(image.height, display.Height());
         EXPECT_TRUE(MatchesPicture(image, display, 0, 0, 0));
     }
 }
