@@ -30,6 +30,10 @@ void WidenListenBacklog(wxSocketServer& server);
 // never blocks past its time limit.
 void UseNonBlockingDescriptor(wxSocketBase& socket);
 
+// True when bytes the peer sent are waiting to be read: a request that has
+// arrived, as opposed to a connection that is still silent.
+bool HasDataWaiting(wxSocketBase& socket);
+
 // One receive: waits at most `timeoutMs` for data, then takes what has
 // arrived, up to `capacity` bytes. Returns the byte count, 0 when nothing
 // came in time, the peer closed, or the receive failed.

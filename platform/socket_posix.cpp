@@ -55,6 +55,13 @@ void UseNonBlockingDescriptor(wxSocketBase& socket)
         ::fcntl(fd, F_SETFL, flags | O_NONBLOCK);
 }
 
+bool HasDataWaiting(wxSocketBase& socket)
+{
+    const wxSOCKET_T fd = socket.GetSocket();
+    int waiting = 0;
+    return fd != kNoSocket && ::ioctl(fd, FIONREAD, &waiting) == 0 && waiting > 0;
+}
+
 std::size_t ReceiveOnce(wxSocketBase& socket, void* buffer, std::size_t capacity, int timeoutMs)
 {
     const wxSOCKET_T fd = socket.GetSocket();

@@ -46,6 +46,13 @@ void UseNonBlockingDescriptor(wxSocketBase& socket)
     ioctlsocket(s, FIONBIO, &on);
 }
 
+bool HasDataWaiting(wxSocketBase& socket)
+{
+    const SOCKET s = socket.GetSocket();
+    u_long waiting = 0;
+    return s != INVALID_SOCKET && ioctlsocket(s, FIONREAD, &waiting) == 0 && waiting > 0;
+}
+
 std::size_t ReceiveOnce(wxSocketBase& socket, void* buffer, std::size_t capacity, int timeoutMs)
 {
     const SOCKET s = socket.GetSocket();

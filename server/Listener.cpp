@@ -3,6 +3,9 @@
 
 #include "server/Listener.h"
 
+#include <algorithm>
+#include <vector>
+
 #include <wx/socket.h>
 
 #include "platform/SocketIo.h"
@@ -16,7 +19,7 @@ namespace {
 const wxSize kScreenshotDisplaySize(300, 225);
 
 // Connections taken per report of the listening socket.
-constexpr int kMaxAcceptsPerEvent = 1024;
+constexpr std::size_t kMaxAcceptsPerEvent = 4096;
 
 wxSocketServer* Listen(int port)
 {
@@ -70,11 +73,16 @@ void Listener::OnServerEvent(wxSocketEvent& WXUNUSED(event))
 {
     if (!m_server)
         return;
-    // Every connection that is waiting, not one per event: a phone's request
-    // must not wait for the toolkit to report, one by one, a flood of idle
-    // connections that came before it. Bounded, so the window stays
-    // responsive under a flood; what is left is reported again.
-    for (int accepted = 0; accepted < kMaxAcceptsPerEvent; ++accepted) {
+    // Every connection that is waiting, not one per event, bounded so the
+    // window stays responsive under a flood (what is left is reported
+    // again). Accepting is cheap; starting a worker thread is not (a tenth
+    // of a millisecond or more), so a phone's request that arrives behind a
+    // flood of silent connections would wait for all their workers to start
+    // first. Connections whose request has already arrived get their
+    // workers first; every connection still gets its own worker within this
+    // event, and its 2 s wait starts only then.
+    std::vector<wxSocketBase*> accepted;
+    while (accepted.size() < kMaxAcceptsPerEvent) {
         // The connection is used only by its worker thread, with blocking
         // waits; it never reports events to the GUI thread.
         wxSocketBase* socket = new wxSocketBase(wxSOCKET_BLOCK, wxSOCKET_BASE);
@@ -84,12 +92,16 @@ void Listener::OnServerEvent(wxSocketEvent& WXUNUSED(event))
             // closed unanswered rather than reported again at once.
             if (ShedPendingConnection(*m_server))
                 continue;
-            return;
+            break;
         }
         UseNonBlockingDescriptor(*socket);
         socket->SetTimeout(2);
-        COrvantisReqHandler::Start(socket, kScreenshotDisplaySize, m_gate, m_workers);
+        accepted.push_back(socket);
     }
+    std::stable_partition(accepted.begin(), accepted.end(),
+                          [](wxSocketBase* socket) { return HasDataWaiting(*socket); });
+    for (wxSocketBase* socket : accepted)
+        COrvantisReqHandler::Start(socket, kScreenshotDisplaySize, m_gate, m_workers);
 }
 
 }  // namespace orvantis
