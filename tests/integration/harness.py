@@ -77,6 +77,17 @@ class VirtualDisplay:
             self.proc = None
 
 
+def desktop_entry_command(path):
+    """The command a desktop starts for a desktop entry: its Exec= line,
+    split as the desktop entry rules say, without field codes (%f, %U...)."""
+    import shlex
+    with open(path) as f:
+        for line in f:
+            if line.startswith("Exec="):
+                return [a for a in shlex.split(line[5:].strip()) if not (len(a) == 2 and a[0] == "%")]
+    raise AssertionError("%s has no Exec= line" % path)
+
+
 def x(*args, check=True, timeout=20):
     """Runs an X client tool and returns its standard output."""
     r = subprocess.run(list(args), capture_output=True, text=True, timeout=timeout)
@@ -123,9 +134,11 @@ class Program:
         self.proc = None
         self.log = open(os.path.join(self.tmp, "program.log"), "w+")
 
-    def start(self, wait_port=True):
-        env = dict(os.environ, HOME=self.home)
-        self.proc = subprocess.Popen([PROGRAM], cwd=self.workdir, env=env, stdout=self.log,
+    def start(self, wait_port=True, command=None, env=None):
+        """Starts the program, or `command` (which must exec it, so that the
+        process stays the program's), in the working directory."""
+        env = dict(env or os.environ, HOME=self.home)
+        self.proc = subprocess.Popen(command or [PROGRAM], cwd=self.workdir, env=env, stdout=self.log,
                                      stderr=subprocess.STDOUT)
         if wait_port:
             self.port = wait_until(self.listening_port, 20, what="the program to listen")
