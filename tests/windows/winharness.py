@@ -54,6 +54,12 @@ SYSTEM_DLLS = {
 }
 
 
+def project_version():
+    """The version CMake gives the packages and the version resource."""
+    with open(os.path.join(SOURCE_DIR, "CMakeLists.txt")) as f:
+        return re.search(r"project\(Orvantis VERSION ([0-9.]+)", f.read()).group(1)
+
+
 def package_zip():
     """The user package that scripts/windows/build.sh made."""
     zips = [f for f in os.listdir(BUILD_DIR) if re.match(r"Orvantis-.*-Windows\.zip$", f)]
@@ -393,7 +399,48 @@ class PeFile:
         return out
 
 
-RT_ICON, RT_GROUP_ICON, RT_MANIFEST = 3, 14, 24
+RT_ICON, RT_GROUP_ICON, RT_VERSION, RT_MANIFEST = 3, 14, 16, 24
+
+
+def version_info(resource):
+    """(file version, product version, {string name: value}) of a VERSIONINFO
+    resource, the versions as tuples of four numbers."""
+    d = resource
+
+    def node(o):
+        # wLength, wValueLength, wType (1: text, in words), the key, then the
+        # value and the children, each aligned to 32 bits.
+        length, value_length, kind = struct.unpack_from("<HHH", d, o)
+        end = o + 6
+        while d[end:end + 2] != b"\0\0":
+            end += 2
+        key = d[o + 6:end].decode("utf-16-le")
+        v = (end + 2 + 3) & ~3
+        size = value_length * 2 if kind == 1 else value_length
+        value = d[v:v + size]
+        children = []
+        c = (v + size + 3) & ~3
+        while c < o + length:
+            child, child_length = node(c)
+            children.append(child)
+            c = (c + child_length + 3) & ~3
+        return (key, kind, value, children), length
+
+    (key, _, fixed, children), _ = node(0)
+    assert key == "VS_VERSION_INFO", key
+    signature, _, fms, fls, pms, pls = struct.unpack_from("<IIIIII", fixed, 0)
+    assert signature == 0xFEEF04BD, "no VS_FIXEDFILEINFO"
+    strings = {}
+    for name, _, _, tables in children:
+        if name == "StringFileInfo":
+            for _, _, _, entries in tables:
+                for entry_key, _, value, _ in entries:
+                    strings[entry_key] = value.decode("utf-16-le").rstrip("\0")
+
+    def quad(ms, ls):
+        return (ms >> 16, ms & 0xFFFF, ls >> 16, ls & 0xFFFF)
+
+    return quad(fms, fls), quad(pms, pls), strings
 
 
 def ico_images(ico):
