@@ -18,7 +18,7 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 SOURCE_DIR = os.path.abspath(os.path.join(HERE, "..", ".."))
 sys.path.insert(0, os.path.join(SOURCE_DIR, "tests", "integration"))
 import harness  # noqa: E402
-from harness import Program, get, jpeg_size, parse, wait_until  # noqa: E402
+from harness import Program, get, jpeg_size, parse  # noqa: E402
 
 DEB_DIR = os.environ.get("ORVANTIS_DEB_BUILD_DIR", os.path.join(SOURCE_DIR, "build-deb"))
 GOLDEN_PAGE = os.path.join(SOURCE_DIR, "tests", "data", "control_page_welcome.html")
