@@ -108,12 +108,12 @@ class WithoutPictureFiles(Base):
     """orvantis.exe alone in a folder, as Explorer starts it from inside the
     zip or a shortcut with no "Start in" does."""
 
-    def test_window_is_whole_and_quiet_but_the_page_background_is_not_found(self):
+    def test_window_is_whole_with_its_icon_and_quiet_but_the_page_background_is_not_found(self):
         p = self.program()
         for name in wh.DATA_FILES:
             os.remove(os.path.join(p.folder, name))
         p.start()
-        p.main_window()
+        wid = p.main_window()
         time.sleep(1)
         # The toolkit's error box is titled "<program> Error".
         self.assertEqual(wh.harness.find_windows(".*[Ee]rror"), [], "an error box came up")
@@ -121,6 +121,13 @@ class WithoutPictureFiles(Base):
         # The logo and the two bands, from the copies built into the program.
         pictures = sorted(tuple(int(v) for v in line.split()[1:]) for line in lines if line.startswith("PICTURE"))
         self.assertEqual(pictures, [(100, 100), (600, 24), (600, 24)])
+        # The title bar and the taskbar show the program file's own icon, not
+        # Wine's default one.
+        icons = wh.x_window_icons(wid)
+        with open(os.path.join(wh.BUILD_DIR, "generated", "orvantis.ico"), "rb") as f:
+            ico = f.read()
+        for size in (16, 32):
+            self.assertEqual(icons.get(size), wh.ico_argb(ico, size), "%d px window icon" % size)
         # The web answers still come from the working directory only.
         self.assertEqual(get(80, "/bg.gif"), wh.answer_header(404, "text/html", 0))
         if os.environ.get("ORVANTIS_UPDATE_DOCS") == "1":

@@ -581,6 +581,33 @@ def ico_images(ico):
     return images
 
 
+def ico_argb(ico, size):
+    """The pixels of the `size` px DIB image of an .ICO file, as X11's
+    _NET_WM_ICON holds them: 0xAARRGGBB, rows from the top."""
+    for image in ico_images(ico):
+        width, height, _, bits = struct.unpack_from("<iiHH", image, 4)
+        if image[:4] == b"\x28\0\0\0" and width == size and bits == 32:
+            rows = [struct.unpack_from("<%dI" % size, image, 40 + 4 * size * y) for y in range(size)]
+            return [px for row in reversed(rows) for px in row]
+    raise AssertionError("no %d px 32-bit image in the icon" % size)
+
+
+def x_window_icons(wid):
+    """{size: pixels} of the icons an X window shows in its title bar and
+    the taskbar (_NET_WM_ICON, which Wine fills from the Windows icons)."""
+    out = harness.x("xprop", "-id", wid, "-notype", "-f", "_NET_WM_ICON", "32c", " = $0+\n", "_NET_WM_ICON")
+    if "=" not in out:
+        return {}
+    values = [int(v) for v in out.split("=", 1)[1].replace(",", " ").split()]
+    icons = {}
+    i = 0
+    while i + 2 <= len(values):
+        width, height = values[i], values[i + 1]
+        icons[width] = values[i + 2:i + 2 + width * height]
+        i += 2 + width * height
+    return icons
+
+
 def group_icon_ids(group):
     count = struct.unpack_from("<H", group, 4)[0]
     return [struct.unpack_from("<H", group, 6 + 14 * i + 12)[0] for i in range(count)]
