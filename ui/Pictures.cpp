@@ -1,7 +1,5 @@
 #include "ui/Pictures.h"
 
-#include <cstring>
-
 #include <wx/filefn.h>
 #include <wx/icon.h>
 #include <wx/image.h>
