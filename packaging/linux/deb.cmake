@@ -1,5 +1,5 @@
 # The Debian package: `cpack -G DEB` in a tree configured with
-# -DORVANTIS_DEB_PACKAGE=ON -DCMAKE_INSTALL_PREFIX=/usr (scripts/build-deb.sh).
+# -DORVANTIS_DEB_PACKAGE=ON -DCMAKE_INSTALL_PREFIX=/usr (scripts/deb/build.sh).
 #
 #   /usr/bin/orvantis                  launcher: runs the program in the user's folder
 #   /usr/lib/orvantis/orvantis         the program
