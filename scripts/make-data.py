@@ -2,12 +2,23 @@
 """Regenerates the picture files in data/.
 
     python3 scripts/make-data.py [OUTPUT_DIR]      (default: data/ beside scripts/)
+    python3 scripts/make-data.py --icons OUTPUT_DIR
+
+The first form writes the pictures the program reads at run time, the second
+the icons that packaging needs (the build runs it; nothing of it is kept in
+the tree).
 
 Writes:
     bg.gif                    64x64 tile behind the phone control page
     gradt.png, gradb.png      600x24 colour bands at the top and bottom of the main window
     OrvantisLogo100px.png     100x100 logo on white (main window, About box)
     OrvantisLogoIconSmall.ICO 16x16 and 32x32 window icon (32-bit DIB entries with AND mask)
+
+--icons writes:
+    orvantis.ico              the program file's icon: 16, 24, 32 and 48 px as DIBs,
+                              256 px as PNG (what Explorer shows at large sizes)
+    orvantis-N.png            the icon at N = 16, 24, 32, 48, 64, 128, 256 px, for the
+                              desktop's icon theme
 
 Everything is drawn here with the Python standard library only: no fonts, no
 external tools, no timestamps, so running it twice gives the same bytes.
@@ -178,13 +189,20 @@ def gif_bytes(width, height, palette, indices):
 
 # ---------------------------------------------------------------- ICO writer
 
-def ico_bytes(images):
-    """images: list of (size, rgba rows). Each becomes a 32-bit BGRA DIB with a 1-bit AND mask."""
+def ico_bytes(images, png_from=256):
+    """images: list of (size, rgba rows). Each becomes a 32-bit BGRA DIB with a
+    1-bit AND mask, or a PNG from `png_from` px on (a 256 px DIB would be 256 KB)."""
     header = struct.pack("<HHH", 0, 1, len(images))
     entries = bytearray()
     blobs = bytearray()
     offset = 6 + 16 * len(images)
     for size, rows in images:
+        if size >= png_from:
+            blob = png_bytes(size, size, rows, alpha=True)
+            entries += struct.pack("<BBBBHHII", size % 256, size % 256, 0, 0, 1, 32, len(blob), offset)
+            blobs += blob
+            offset += len(blob)
+            continue
         mask_stride = ((size + 31) // 32) * 4
         xor = bytearray()
         mask = bytearray()
@@ -414,7 +432,31 @@ def background_tile(size=64):
 
 # ---------------------------------------------------------------- main
 
+ICON_SIZES = (16, 24, 32, 48, 64, 128, 256)
+ICO_SIZES = (16, 24, 32, 48, 256)
+
+
+def icon_rows(size):
+    """The icon at one size: the 16 px layout below 20 px, the full mark
+    above; fewer samples per pixel at the large sizes keep this quick."""
+    ss = 16 if size < 20 else 8 if size <= 64 else 6 if size <= 128 else 4
+    return Logo(small=size < 20, margin=0.0).render(size, ss=ss)
+
+
+def write_icons(out_dir):
+    os.makedirs(out_dir, exist_ok=True)
+    rows = {size: icon_rows(size) for size in ICON_SIZES}
+    for size in ICON_SIZES:
+        with open(os.path.join(out_dir, "orvantis-%d.png" % size), "wb") as f:
+            f.write(png_bytes(size, size, rows[size], alpha=True))
+    with open(os.path.join(out_dir, "orvantis.ico"), "wb") as f:
+        f.write(ico_bytes([(size, rows[size]) for size in ICO_SIZES]))
+
+
 def main():
+    if len(sys.argv) == 3 and sys.argv[1] == "--icons":
+        write_icons(sys.argv[2])
+        return
     here = os.path.dirname(os.path.abspath(__file__))
     out_dir = sys.argv[1] if len(sys.argv) > 1 else os.path.join(here, "..", "data")
     out_dir = os.path.normpath(out_dir)

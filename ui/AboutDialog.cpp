@@ -8,6 +8,7 @@
 
 #include "platform/Product.h"
 #include "ui/OrvantisFrame.h"
+#include "ui/Pictures.h"
 
 const long AboutDialog::ID_STATICTEXT1 = wxNewId();
 const long AboutDialog::ID_STATICTEXT6 = wxNewId();
@@ -72,8 +73,8 @@ AboutDialog::AboutDialog(wxWindow* parent, wxWindowID WXUNUSED(id), const wxPoin
     middle->Add(m_howToText, 1, kCentred, 5);
 
     wxFlexGridSizer* logoRow = new wxFlexGridSizer(1, 3, 0, 0);
-    wxImage logo(_T("OrvantisLogo100px.png"), wxBITMAP_TYPE_ANY, -1);
-    m_logoBitmap = new wxStaticBitmap(this, ID_STATICBITMAP1, logo.IsOk() ? wxBitmap(logo) : wxBitmap(),
+    m_logoBitmap = new wxStaticBitmap(this, ID_STATICBITMAP1,
+                                      orvantis::LoadPicture(_T("OrvantisLogo100px.png")),
                                       wxDefaultPosition, wxDefaultSize, 0, _T("ID_STATICBITMAP1"));
     logoRow->Add(m_logoBitmap, 1, kCentred, 5);
     wxBoxSizer* versionBox = new wxBoxSizer(wxVERTICAL);

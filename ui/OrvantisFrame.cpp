@@ -12,6 +12,7 @@
 #include "platform/Browser.h"
 #include "platform/DesktopSession.h"
 #include "platform/Product.h"
+#include "ui/Pictures.h"
 #include "ui/StartupNotices.h"
 
 const long OrvantisFrame::ID_STATICBITMAP2 = wxNewId();
@@ -35,14 +36,6 @@ wxEND_EVENT_TABLE()
 
 namespace {
 
-// A picture from the working directory, or an empty bitmap when the file is
-// missing or unreadable (the toolkit's log reports which).
-wxBitmap LoadPicture(const wxString& fileName)
-{
-    wxImage image(fileName, wxBITMAP_TYPE_ANY);
-    return image.IsOk() ? wxBitmap(image) : wxBitmap();
-}
-
 wxFont BoldSwissFont(int points, const wxString& face)
 {
     return wxFont(points, wxFONTFAMILY_SWISS, wxFONTSTYLE_NORMAL, wxFONTWEIGHT_BOLD, false, face,
@@ -65,12 +58,9 @@ OrvantisFrame::OrvantisFrame(wxWindow* parent, wxWindowID WXUNUSED(id), orvantis
            _T("wxID_ANY"));
     SetBackgroundColour(white);
 
-    const wxBitmap iconPicture = LoadPicture(_T("OrvantisLogoIconSmall.ICO"));
-    if (iconPicture.IsOk()) {
-        wxIcon icon;
-        icon.CopyFromBitmap(iconPicture);
-        SetIcon(icon);
-    }
+    const wxIconBundle icons = orvantis::LoadWindowIcons(_T("OrvantisLogoIconSmall.ICO"));
+    if (!icons.IsEmpty())
+        SetIcons(icons);
 
     wxFlexGridSizer* frameSizer = new wxFlexGridSizer(1, 1, 0, 0);
     frameSizer->AddGrowableCol(0);
@@ -82,7 +72,7 @@ OrvantisFrame::OrvantisFrame(wxWindow* parent, wxWindowID WXUNUSED(id), orvantis
     panelSizer->AddGrowableCol(0);
     panelSizer->AddGrowableRow(0);
     panelSizer->AddGrowableRow(1);
-    m_topGradient = new wxStaticBitmap(m_panel, ID_STATICBITMAP2, LoadPicture(_T("gradt.png")),
+    m_topGradient = new wxStaticBitmap(m_panel, ID_STATICBITMAP2, orvantis::LoadPicture(_T("gradt.png")),
                                        wxDefaultPosition, wxDefaultSize, 0, _T("ID_STATICBITMAP2"));
     panelSizer->Add(m_topGradient, 1, wxBOTTOM | wxLEFT | wxRIGHT | wxALIGN_CENTER, 0);
     m_phonesText = new wxStaticText(
@@ -94,7 +84,7 @@ OrvantisFrame::OrvantisFrame(wxWindow* parent, wxWindowID WXUNUSED(id), orvantis
     wxFlexGridSizer* logoRow = new wxFlexGridSizer(1, 2, 0, 0);
     logoRow->AddGrowableCol(0);
     logoRow->AddGrowableRow(0);
-    m_logoBitmap = new wxStaticBitmap(m_panel, ID_STATICBITMAP1, LoadPicture(_T("OrvantisLogo100px.png")),
+    m_logoBitmap = new wxStaticBitmap(m_panel, ID_STATICBITMAP1, orvantis::LoadPicture(_T("OrvantisLogo100px.png")),
                                       wxDefaultPosition, wxDefaultSize, 0, _T("ID_STATICBITMAP1"));
     logoRow->Add(m_logoBitmap, 1, wxALL | wxALIGN_CENTER, 5);
 
@@ -127,7 +117,7 @@ OrvantisFrame::OrvantisFrame(wxWindow* parent, wxWindowID WXUNUSED(id), orvantis
                                       wxDefaultPosition, wxDefaultSize, 0, _T("ID_STATICTEXT7"));
     m_firewallNote->SetFont(BoldSwissFont(9, _T("Tahoma")));
     panelSizer->Add(m_firewallNote, 1, wxALL | wxALIGN_CENTER, 5);
-    m_bottomGradient = new wxStaticBitmap(m_panel, ID_STATICBITMAP3, LoadPicture(_T("gradb.png")),
+    m_bottomGradient = new wxStaticBitmap(m_panel, ID_STATICBITMAP3, orvantis::LoadPicture(_T("gradb.png")),
                                           wxDefaultPosition, wxDefaultSize, 0, _T("ID_STATICBITMAP3"));
     panelSizer->Add(m_bottomGradient, 1, wxALL | wxALIGN_CENTER, 0);
 

@@ -5,12 +5,14 @@
 #   build-windows/orvantis.exe                    the program, statically linked
 #   build-windows/Orvantis-<version>-Windows.zip  the package: one folder with
 #                                                 orvantis.exe and the pictures
+#   build-windows/Orvantis-<version>-Setup.exe    the installer of the same files
+#                                                 (packaging/windows/orvantis.nsi)
 #   build-windows/tests-windows/keyprobe.exe      what the Windows tests
 #   build-windows/tests-windows/orvantis_unit_tests.exe   run under Wine
 #
 # Installs what is missing first: the MinGW-w64 compilers and the static
 # dependency prefix (scripts/windows/build-deps.sh; cached, ~3 s when built),
-# and Debian's GoogleTest sources for the unit tests.
+# NSIS for the installer and Debian's GoogleTest sources for the unit tests.
 #
 # Environment:
 #   ORVANTIS_WIN_BUILD_DIR   build tree (default: build-windows in the tree)
@@ -56,7 +58,15 @@ if [ "$unit_tests" != 0 ] && [ ! -f /usr/src/googletest/CMakeLists.txt ]; then
         { apt-get -o DPkg::Lock::Timeout=600 update >/dev/null 2>&1 && apt-get -o DPkg::Lock::Timeout=600 install -y --no-install-recommends googletest >/dev/null; } ||
         die "cannot install googletest"
 fi
-for t in cmake cpack "$host-g++-posix" "$objdump" python3; do
+if ! command -v makensis >/dev/null; then
+    [ "$(id -u)" -eq 0 ] || die "installing nsis needs root"
+    log "apt-get install nsis"
+    apt-get install -y -o DPkg::Lock::Timeout=600 --no-install-recommends nsis >/dev/null 2>&1 ||
+        { apt-get update -o DPkg::Lock::Timeout=600 >/dev/null 2>&1 &&
+          apt-get install -y -o DPkg::Lock::Timeout=600 --no-install-recommends nsis >/dev/null; } ||
+        die "cannot install nsis"
+fi
+for t in cmake cpack "$host-g++-posix" "$objdump" python3 makensis; do
     command -v "$t" >/dev/null || die "$t not found"
 done
 
@@ -161,6 +171,30 @@ with zipfile.ZipFile(zip_path) as z:
                                                             exe.file_size))
 EOF
 
+# ------------------------------------------------------------ installer ----
+
+# The installer installs exactly what the zip holds, byte for byte (a second
+# strip would give the program file another time stamp).
+version=$(basename "$zip" | sed -n 's/^Orvantis-\(.*\)-Windows\.zip$/\1/p')
+[ -n "$version" ] || die "no version in $(basename "$zip")"
+rm -rf "$build/installer-stage" "$build"/Orvantis-*-Setup.exe
+python3 -m zipfile -e "$zip" "$build/installer-stage"
+stage=$build/installer-stage/Orvantis-$version-Windows
+[ -f "$stage/orvantis.exe" ] || die "no orvantis.exe in $stage"
+files=$build/installer-files.nsh
+(cd "$stage" && for f in *; do
+     [ -f "$f" ] || die "unexpected folder $f in the installer's files"
+     printf '!insertmacro OrvantisFile "%s"\n' "$f"
+ done) >"$files"
+setup=$build/Orvantis-$version-Setup.exe
+log "making $(basename "$setup")"
+makensis -V2 -NOCD -DVERSION="$version" -DSTAGE="$stage" -DFILES="$files" \
+    -DICON="$build/generated/orvantis.ico" -DOUTFILE="$setup" \
+    "$repo/packaging/windows/orvantis.nsi" >"$build/makensis.log" 2>&1 ||
+    { tail -n 40 "$build/makensis.log" >&2; die "makensis failed (log: $build/makensis.log)"; }
+[ -f "$setup" ] || die "makensis made no $setup"
+
 secs=$(( $(date +%s) - t_start ))
-log "orvantis.exe $(stat -c %s "$exe") bytes (unstripped), package $(stat -c %s "$zip") bytes"
+log "orvantis.exe $(stat -c %s "$exe") bytes (unstripped), package $(stat -c %s "$zip") bytes," \
+    "installer $(stat -c %s "$setup") bytes"
 log "done in ${secs}s"

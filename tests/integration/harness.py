@@ -78,6 +78,17 @@ class VirtualDisplay:
             self.proc = None
 
 
+def desktop_entry_command(path):
+    """The command a desktop starts for a desktop entry: its Exec= line,
+    split as the desktop entry rules say, without field codes (%f, %U...)."""
+    import shlex
+    with open(path) as f:
+        for line in f:
+            if line.startswith("Exec="):
+                return [a for a in shlex.split(line[5:].strip()) if not (len(a) == 2 and a[0] == "%")]
+    raise AssertionError("%s has no Exec= line" % path)
+
+
 def x(*args, check=True, timeout=20):
     """Runs an X client tool and returns its standard output."""
     r = subprocess.run(list(args), capture_output=True, text=True, timeout=timeout)
@@ -110,12 +121,17 @@ def press_return_in(wid):
 
 
 def program_env(home, extra=None):
-    """The program's environment: this one with a private HOME, and without
-    the marks of a Wayland session the tests may have been started in (the
-    program would greet those with a notice)."""
+    """The program's environment: this one with a private HOME, without the
+    marks of a Wayland session the tests may have been started in (the
+    program would greet those with a notice), and `extra` on top (None
+    unsets a variable)."""
     env = {k: v for k, v in os.environ.items() if k not in ("WAYLAND_DISPLAY", "XDG_SESSION_TYPE")}
     env["HOME"] = home
-    env.update(extra or {})
+    for name, value in (extra or {}).items():
+        if value is None:
+            env.pop(name, None)  # left unset
+        else:
+            env[name] = value
     return env
 
 
@@ -134,8 +150,10 @@ class Program:
         self.proc = None
         self.log = open(os.path.join(self.tmp, "program.log"), "w+")
 
-    def start(self, wait_port=True, env=None, preexec=None):
-        self.proc = subprocess.Popen([PROGRAM], cwd=self.workdir, env=program_env(self.home, env),
+    def start(self, wait_port=True, env=None, preexec=None, command=None):
+        """Starts the program, or `command` (which must exec it, so that the
+        process stays the program's), in the working directory."""
+        self.proc = subprocess.Popen(command or [PROGRAM], cwd=self.workdir, env=program_env(self.home, env),
                                      stdout=self.log, stderr=subprocess.STDOUT, preexec_fn=preexec)
         if wait_port:
             self.port = wait_until(self.listening_port, 20, what="the program to listen")

@@ -28,6 +28,12 @@
  *       window with exactly that title (WM_GETTEXT; a status bar gives its
  *       first field). Exit status 1 when there is no such window.
  *
+ *   keyprobe.exe pictures <window title>
+ *       Prints "PICTURE <w> <h>" for every child window of the top-level
+ *       window with exactly that title that shows a bitmap (STM_GETIMAGE),
+ *       with the size of the control, which is the bitmap's. Exit status 1
+ *       when there is no such window.
+ *
  *   keyprobe.exe swap 0|1
  *       Sets the "swap primary and secondary mouse buttons" setting of the
  *       current user (SwapMouseButton) and prints "SWAPPED <previous>".
@@ -260,6 +266,33 @@ static int SayTexts(const char* title)
     return 0;
 }
 
+static BOOL CALLBACK SayChildPicture(HWND child, LPARAM unused)
+{
+    wchar_t cls[128];
+    HBITMAP bitmap;
+    RECT rect;
+    (void)unused;
+    if (!GetClassNameW(child, cls, 128) || lstrcmpiW(cls, L"Static") != 0)
+        return TRUE;
+    /* The bitmap is the program's: its size is not for this process to
+     * read, but a bitmap control takes the size of its bitmap. */
+    bitmap = (HBITMAP)SendMessageW(child, STM_GETIMAGE, IMAGE_BITMAP, 0);
+    if (bitmap && GetClientRect(child, &rect))
+        Say("PICTURE %ld %ld", (long)(rect.right - rect.left), (long)(rect.bottom - rect.top));
+    return TRUE;
+}
+
+static int SayPictures(const char* title)
+{
+    HWND hwnd = FindTitled(title);
+    if (!hwnd) {
+        Say("NOTFOUND");
+        return 1;
+    }
+    EnumChildWindows(hwnd, SayChildPicture, 0);
+    return 0;
+}
+
 int main(int argc, char** argv)
 {
     if (argc >= 2 && strcmp(argv[1], "screen") == 0) {
@@ -271,6 +304,8 @@ int main(int argc, char** argv)
         return CloseWindowTitled(argv[2]);
     if (argc >= 3 && strcmp(argv[1], "texts") == 0)
         return SayTexts(argv[2]);
+    if (argc >= 3 && strcmp(argv[1], "pictures") == 0)
+        return SayPictures(argv[2]);
     if (argc >= 3 && strcmp(argv[1], "swap") == 0) {
         Say("SWAPPED %d", SwapMouseButton(atoi(argv[2]) != 0) ? 1 : 0);
         return 0;

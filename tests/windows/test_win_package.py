@@ -1,8 +1,9 @@
 """The user package and the program file in it, read as Windows reads them:
-what a user unpacks, which DLLs Windows must find, which icon Explorer
-shows and the manifest that decides controls and DPI scaling."""
+what a user unpacks, which DLLs Windows must find, which icon and version
+Explorer shows and the manifest that decides controls and DPI scaling."""
 
 import os
+import struct
 import sys
 import unittest
 import zipfile
@@ -43,7 +44,7 @@ class ProgramFile(unittest.TestCase):
         self.assertEqual([d for d in dlls if d not in wh.SYSTEM_DLLS and not d.startswith("api-ms-win-")], [],
                          "the program would not start on a PC without these DLLs")
 
-    def test_explorer_shows_the_program_icon(self):
+    def test_explorer_shows_the_program_icon_at_every_size(self):
         resources = self.pe.resources()
         groups = resources.get(wh.RT_GROUP_ICON, {})
         # Explorer and the taskbar take the first icon group; named groups
@@ -51,10 +52,35 @@ class ProgramFile(unittest.TestCase):
         names = sorted((n for n in groups if isinstance(n, str)))
         self.assertTrue(names, "no named icon group")
         self.assertEqual(names[0], "AAAAORVANTIS")
-        with open(os.path.join(wh.DATA_DIR, "OrvantisLogoIconSmall.ICO"), "rb") as f:
-            expected = wh.ico_images(f.read())
+        group = groups["AAAAORVANTIS"]
         icons = resources[wh.RT_ICON]
-        self.assertEqual([icons[i] for i in wh.group_icon_ids(groups["AAAAORVANTIS"])], expected)
+        images = [icons[i] for i in wh.group_icon_ids(group)]
+        # The icon drawn at build time, unchanged, in the sizes Windows asks
+        # for from the title bar (16) to Explorer's large views (256).
+        with open(os.path.join(wh.BUILD_DIR, "generated", "orvantis.ico"), "rb") as f:
+            self.assertEqual(images, wh.ico_images(f.read()))
+        sizes = []
+        for image in images:
+            if image.startswith(b"\x89PNG"):
+                width, height = struct.unpack_from(">II", image, 16)
+            else:
+                width, height = struct.unpack_from("<ii", image, 4)
+                height //= 2  # a DIB icon's height counts its mask too
+            self.assertEqual(width, height)
+            sizes.append(width)
+        self.assertEqual(sorted(sizes), [16, 24, 32, 48, 256])
+
+    def test_explorer_shows_the_product_and_its_version(self):
+        version = tuple(int(v) for v in wh.project_version().split(".")) + (0,)
+        file_version, product_version, strings = wh.version_info(self.pe.resources()[wh.RT_VERSION][1])
+        self.assertEqual(file_version, version)
+        self.assertEqual(product_version, version)
+        self.assertEqual(strings["ProductName"], "Orvantis")
+        self.assertEqual(strings["ProductVersion"], wh.project_version())
+        self.assertEqual(strings["FileVersion"], wh.project_version())
+        self.assertEqual(strings["OriginalFilename"], "orvantis.exe")
+        self.assertTrue(strings["FileDescription"])
+        self.assertIn("Copyright", strings["LegalCopyright"])
 
     def test_manifest_selects_modern_controls_and_per_monitor_dpi_awareness(self):
         manifests = self.pe.resources().get(wh.RT_MANIFEST, {})

@@ -1,6 +1,6 @@
 """Start-up and shut-down of orvantis.exe under Windows (Wine): the port it
-takes, what its window says, one running copy per user, and a clean end
-when the window is closed."""
+takes, what its window says and shows without its picture files, one
+running copy per user, and a clean end when the window is closed."""
 
 import os
 import subprocess
@@ -102,6 +102,39 @@ class StartUp(Base):
         self.assertEqual(third.port, 80)
         third.main_window()
         self.assertEqual(third.close(), 0)
+
+
+class WithoutPictureFiles(Base):
+    """orvantis.exe alone in a folder, as Explorer starts it from inside the
+    zip or a shortcut with no "Start in" does."""
+
+    def test_window_is_whole_with_its_icon_and_quiet_but_the_page_background_is_not_found(self):
+        p = self.program()
+        for name in wh.DATA_FILES:
+            os.remove(os.path.join(p.folder, name))
+        p.start()
+        wid = p.main_window()
+        time.sleep(1)
+        # The toolkit's error box is titled "<program> Error".
+        self.assertEqual(wh.harness.find_windows(".*[Ee]rror"), [], "an error box came up")
+        lines = wh.probe_run("pictures", wh.MAIN_TITLE)
+        # The logo and the two bands, from the copies built into the program.
+        pictures = sorted(tuple(int(v) for v in line.split()[1:]) for line in lines if line.startswith("PICTURE"))
+        self.assertEqual(pictures, [(100, 100), (600, 24), (600, 24)])
+        # The title bar and the taskbar show the program file's own icon, not
+        # Wine's default one.
+        icons = wh.x_window_icons(wid)
+        with open(os.path.join(wh.BUILD_DIR, "generated", "orvantis.ico"), "rb") as f:
+            ico = f.read()
+        for size in (16, 32):
+            self.assertEqual(icons.get(size), wh.ico_argb(ico, size), "%d px window icon" % size)
+        # The web answers still come from the working directory only.
+        self.assertEqual(get(80, "/bg.gif"), wh.answer_header(404, "text/html", 0))
+        if os.environ.get("ORVANTIS_UPDATE_DOCS") == "1":
+            _, _, _, jpeg = parse(get(80, "/getss1"))
+            with open(os.path.join(wh.SOURCE_DIR, "docs", "windows-no-picture-files.jpg"), "wb") as f:
+                f.write(jpeg)
+        self.assertEqual(p.close(), 0)
 
 
 class OnALan(Base):

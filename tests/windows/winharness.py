@@ -54,6 +54,33 @@ SYSTEM_DLLS = {
 }
 
 
+def project_version():
+    """The version CMake gives the packages and the version resource."""
+    with open(os.path.join(SOURCE_DIR, "CMakeLists.txt")) as f:
+        return re.search(r"project\(Orvantis VERSION ([0-9.]+)", f.read()).group(1)
+
+
+def installer():
+    """The installer that scripts/windows/build.sh made."""
+    path = os.path.join(BUILD_DIR, "Orvantis-%s-Setup.exe" % project_version())
+    assert os.path.isfile(path), "no %s (run scripts/windows/build.sh)" % path
+    return path
+
+
+def answer_header(status, content_type, length):
+    """The header of the program's answers, byte for byte."""
+    return ("HTTP/1.1 %d OK\r\nserver: Orvantis-1.0.0\r\ncontent-type: %s\r\ncontent-length: %d\r\n"
+            "Connection: close\r\n\r\n" % (status, content_type, length)).encode()
+
+
+def as_golden_page(body):
+    """The control page with its screenshot time stamp replaced by the one of
+    the golden page, tests/data/control_page_welcome.html."""
+    stamps = re.findall(rb"/getss(\d+)", body)
+    assert len(stamps) == 1, body
+    return body.replace(b"/getss" + stamps[0], b"/getss" + GOLDEN_STAMP)
+
+
 def package_zip():
     """The user package that scripts/windows/build.sh made."""
     zips = [f for f in os.listdir(BUILD_DIR) if re.match(r"Orvantis-.*-Windows\.zip$", f)]
@@ -95,6 +122,28 @@ class Wine:
 
     def popen(self, args, cwd=None, **kw):
         return subprocess.Popen(["wine"] + list(args), env=self.env(), cwd=cwd, **kw)
+
+    def expand(self, text):
+        """`text` with its %VARIABLES% expanded by Windows' cmd."""
+        return self.run(["cmd", "/c", "echo " + text]).stdout.strip()
+
+    def unix_path(self, windows_path):
+        r = self.run(["winepath", "-u", windows_path])
+        assert r.returncode == 0 and r.stdout.strip(), "winepath: %r" % r.stderr
+        return r.stdout.strip()
+
+    def registry_values(self, key):
+        """{name: value} of a registry key as `reg query` shows it, or None
+        when there is no such key."""
+        r = self.run(["reg", "query", key])
+        if r.returncode != 0:
+            return None
+        values = {}
+        for line in r.stdout.splitlines():
+            m = re.match(r"^\s+(\S.*?)\s{2,}(REG_\w+)\s{2,}(.*)$", line)
+            if m:
+                values[m.group(1)] = m.group(3).strip()
+        return values
 
     def wait_server_gone(self):
         try:
@@ -157,6 +206,36 @@ def listening_ports():
     return ports
 
 
+class ForeignProcess:
+    """A process that this test did not start itself, seen through the part
+    of subprocess.Popen that WindowsProgram uses. Its exit status is its
+    parent's to know: it counts as 0."""
+
+    def __init__(self, pid):
+        self.pid = pid
+        self.returncode = None
+
+    def poll(self):
+        if self.returncode is None:
+            try:
+                with open("/proc/%d/stat" % self.pid) as f:
+                    if f.read().rsplit(")", 1)[1].split()[0] == "Z":
+                        self.returncode = 0
+            except OSError:
+                self.returncode = 0
+        return self.returncode
+
+    def wait(self, timeout=None):
+        wait_until(lambda: self.poll() is not None, timeout or 3600, step=0.1, what="process %d to end" % self.pid)
+        return self.returncode
+
+    def kill(self):
+        try:
+            os.kill(self.pid, signal.SIGKILL)
+        except OSError:
+            pass
+
+
 # Programs and probes still open; main() ends them when a part is cut short,
 # since tearDown does not run then.
 _live = []
@@ -184,6 +263,33 @@ class WindowsProgram:
                                         stdout=self.log, stderr=subprocess.STDOUT)
         if wait_port:
             self.port = wait_until(self.listening_port, timeout, step=0.1, what="orvantis.exe to listen")
+        return self
+
+    def start_from_shortcut(self, lnk, timeout=60):
+        """Starts the program as Explorer starts a shortcut (`lnk`, a Unix
+        path): through the shell, which takes the target and the "Start in"
+        folder from the shortcut; this test's own working directory is
+        elsewhere. The program is then the Wine process of orvantis.exe that
+        runs in this program's folder."""
+        # The program inherits start's output: a file, not a pipe to wait on.
+        starter = Wine.shared().popen(["start", "/unix", lnk], cwd=self.tmp, stdout=self.log,
+                                      stderr=subprocess.STDOUT)
+        assert starter.wait(timeout) == 0, "start %s failed:\n%s" % (lnk, self.output())
+
+        def started():
+            for pid in os.listdir("/proc"):
+                try:
+                    with open("/proc/%s/cmdline" % pid, "rb") as f:
+                        args = f.read().split(b"\0")
+                    cwd = os.readlink("/proc/%s/cwd" % pid)
+                except (OSError, ValueError):
+                    continue
+                if args[0].lower().endswith(b"\\orvantis.exe") and cwd == os.path.realpath(self.folder):
+                    return int(pid)
+            return None
+
+        self.proc = ForeignProcess(wait_until(started, timeout, step=0.2, what="orvantis.exe to start"))
+        self.port = wait_until(self.listening_port, timeout, step=0.1, what="orvantis.exe to listen")
         return self
 
     def listening_port(self):
@@ -393,7 +499,75 @@ class PeFile:
         return out
 
 
-RT_ICON, RT_GROUP_ICON, RT_MANIFEST = 3, 14, 24
+RT_ICON, RT_GROUP_ICON, RT_VERSION, RT_MANIFEST = 3, 14, 16, 24
+
+
+def version_info(resource):
+    """(file version, product version, {string name: value}) of a VERSIONINFO
+    resource, the versions as tuples of four numbers."""
+    d = resource
+
+    def node(o):
+        # wLength, wValueLength, wType (1: text, in words), the key, then the
+        # value and the children, each aligned to 32 bits.
+        length, value_length, kind = struct.unpack_from("<HHH", d, o)
+        end = o + 6
+        while d[end:end + 2] != b"\0\0":
+            end += 2
+        key = d[o + 6:end].decode("utf-16-le")
+        v = (end + 2 + 3) & ~3
+        size = value_length * 2 if kind == 1 else value_length
+        value = d[v:v + size]
+        children = []
+        c = (v + size + 3) & ~3
+        while c < o + length:
+            child, child_length = node(c)
+            children.append(child)
+            c = (c + child_length + 3) & ~3
+        return (key, kind, value, children), length
+
+    (key, _, fixed, children), _ = node(0)
+    assert key == "VS_VERSION_INFO", key
+    signature, _, fms, fls, pms, pls = struct.unpack_from("<IIIIII", fixed, 0)
+    assert signature == 0xFEEF04BD, "no VS_FIXEDFILEINFO"
+    strings = {}
+    for name, _, _, tables in children:
+        if name == "StringFileInfo":
+            for _, _, _, entries in tables:
+                for entry_key, _, value, _ in entries:
+                    strings[entry_key] = value.decode("utf-16-le").rstrip("\0")
+
+    def quad(ms, ls):
+        return (ms >> 16, ms & 0xFFFF, ls >> 16, ls & 0xFFFF)
+
+    return quad(fms, fls), quad(pms, pls), strings
+
+
+def read_shortcut(path):
+    """{"target", "workdir", "args"} of a Windows shortcut (.lnk) file."""
+    with open(path, "rb") as f:
+        d = f.read()
+    assert struct.unpack_from("<I", d, 0)[0] == 0x4C, "not a shortcut"
+    flags = struct.unpack_from("<I", d, 0x14)[0]
+    o = 0x4C
+    if flags & 0x1:          # HasLinkTargetIDList
+        o += 2 + struct.unpack_from("<H", d, o)[0]
+    out = {"target": None, "workdir": None, "args": None}
+    if flags & 0x2:          # HasLinkInfo
+        size, header, info_flags, _, base = struct.unpack_from("<IIIII", d, o)
+        if info_flags & 0x1:
+            out["target"] = d[o + base:d.index(b"\0", o + base)].decode("mbcs" if os.name == "nt" else "latin-1")
+        o += size
+    unicode = flags & 0x80
+    for bit, name in ((0x4, None), (0x8, None), (0x10, "workdir"), (0x20, "args"), (0x40, None)):
+        if flags & bit:
+            n = struct.unpack_from("<H", d, o)[0]
+            width = 2 if unicode else 1
+            raw = d[o + 2:o + 2 + n * width]
+            if name:
+                out[name] = raw.decode("utf-16-le" if unicode else "latin-1").rstrip("\0")
+            o += 2 + n * width
+    return out
 
 
 def ico_images(ico):
@@ -405,6 +579,33 @@ def ico_images(ico):
         size, offset = struct.unpack_from("<II", ico, 6 + 16 * i + 8)
         images.append(ico[offset:offset + size])
     return images
+
+
+def ico_argb(ico, size):
+    """The pixels of the `size` px DIB image of an .ICO file, as X11's
+    _NET_WM_ICON holds them: 0xAARRGGBB, rows from the top."""
+    for image in ico_images(ico):
+        width, height, _, bits = struct.unpack_from("<iiHH", image, 4)
+        if image[:4] == b"\x28\0\0\0" and width == size and bits == 32:
+            rows = [struct.unpack_from("<%dI" % size, image, 40 + 4 * size * y) for y in range(size)]
+            return [px for row in reversed(rows) for px in row]
+    raise AssertionError("no %d px 32-bit image in the icon" % size)
+
+
+def x_window_icons(wid):
+    """{size: pixels} of the icons an X window shows in its title bar and
+    the taskbar (_NET_WM_ICON, which Wine fills from the Windows icons)."""
+    out = harness.x("xprop", "-id", wid, "-notype", "-f", "_NET_WM_ICON", "32c", " = $0+\n", "_NET_WM_ICON")
+    if "=" not in out:
+        return {}
+    values = [int(v) for v in out.split("=", 1)[1].replace(",", " ").split()]
+    icons = {}
+    i = 0
+    while i + 2 <= len(values):
+        width, height = values[i], values[i + 1]
+        icons[width] = values[i + 2:i + 2 + width * height]
+        i += 2 + width * height
+    return icons
 
 
 def group_icon_ids(group):
