@@ -114,6 +114,9 @@ Section "Uninstall"
   !include "${FILES}"
   ; The program's latest screenshot.
   Delete "$INSTDIR\ss.jpg"
+  ; A capture cut short (the program killed while writing) leaves its
+  ; unfinished copy beside it.
+  Delete "$INSTDIR\ss.jpg.part"
   Delete "$INSTDIR\uninstall.exe"
   ; Only if empty: a file the user put there stays, and so does its folder.
   RMDir "$INSTDIR"
