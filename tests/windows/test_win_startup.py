@@ -29,8 +29,11 @@ def url_label(texts):
 def wait_for_address_tick():
     """The window's texts once the 2-second timer has run."""
     def ticked():
+        # The probe reads the controls one after the other, the label before
+        # the status bar: a read that spans the first tick sees the status
+        # it set and the label from before it. Wait for both.
         texts = texts_of_main_window()
-        return texts if SERVER_UP in texts else None
+        return texts if SERVER_UP in texts and url_label(texts) != "Getting URL, Please wait..." else None
     return wait_until(ticked, 15, step=0.5, what="the status bar to report the server")
 
 
