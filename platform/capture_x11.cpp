@@ -408,6 +408,12 @@ struct X11Capture::State {
     Rect lastRect;
     bool lastUsedShm = false;
 
+    // The primary monitor's rectangle, asked for once and then kept until
+    // the server tells of a change: finding it costs three round trips to
+    // the server, more than the MIT-SHM copy of the pixels itself.
+    Rect primary;
+    bool primaryKnown = false;
+
     // The RGB copy of the last grab, for images whose rows cannot be handed
     // out as they are. Kept between grabs: a fresh multi-megabyte block per
     // screenshot costs more in page faults than the conversion itself when
@@ -438,7 +444,23 @@ struct X11Capture::State {
         layout.redMask = visual->red_mask;
         layout.greenMask = visual->green_mask;
         layout.blueMask = visual->blue_mask;
+        WatchForLayoutChanges();
         return true;
+    }
+
+    // Monitors added, moved or removed, a new primary output and a resized
+    // screen each send us an event from now on (monitor changes come as the
+    // root's ConfigureNotify). The requests go out before the first look-up
+    // of the rectangle, so no change after that look-up goes unreported.
+    void WatchForLayoutChanges()
+    {
+        primaryKnown = false;
+        const Window root = DefaultRootWindow(display);
+        XSelectInput(display, root, StructureNotifyMask);
+        int eventBase = 0, errorBase = 0;
+        if (XRRQueryExtension(display, &eventBase, &errorBase))
+            XRRSelectInput(display, root,
+                           RRScreenChangeNotifyMask | RRCrtcChangeNotifyMask | RROutputChangeNotifyMask);
     }
 
     void CloseDisplay()
@@ -545,13 +567,16 @@ struct X11Capture::State {
         return true;
     }
 
-    // The server sends every client some events unasked (MappingNotify);
-    // nobody reads ours, so drop them rather than let them pile up.
-    void DiscardEvents()
+    // Reads the events that arrived since the last grab. Any of them may
+    // mean the monitors changed, so the rectangle is looked up afresh; the
+    // few that come unasked (MappingNotify) cost one extra look-up.
+    void ReadEvents()
     {
         XEvent event;
-        while (XPending(display))
+        while (XPending(display)) {
             XNextEvent(display, &event);
+            primaryKnown = false;
+        }
     }
 
     void RefreshPalette()
@@ -580,10 +605,23 @@ struct X11Capture::State {
     {
         if (!OpenDisplay())
             return false;
-        DiscardEvents();
-        const Rect r = PrimaryMonitorRect(display);
+        ReadEvents();
+        const bool lookedUp = !primaryKnown;
+        if (!primaryKnown) {
+            primary = PrimaryMonitorRect(display);
+            primaryKnown = true;
+        }
+        Rect r = primary;
         if (shmAvailable) {
-            if (GrabShm(r)) {
+            bool grabbed = GrabShm(r);
+            if (!grabbed && !lookedUp) {
+                // The layout may have changed just now, its event still on
+                // the way: look again before blaming MIT-SHM.
+                primary = PrimaryMonitorRect(display);
+                r = primary;
+                grabbed = GrabShm(r);
+            }
+            if (grabbed) {
                 DropPlainImage();
                 last = shmImage;
                 lastRect = r;
@@ -598,7 +636,8 @@ struct X11Capture::State {
             DropShmImage();
         }
         if (!GrabPlain(r)) {
-            // Start over with a fresh connection next time.
+            // Start over with a fresh connection next time (the screen may
+            // have shrunk under a rectangle whose change is still on its way).
             CloseDisplay();
             return false;
         }
