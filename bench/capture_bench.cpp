@@ -2,30 +2,33 @@
 // least work that can produce the same file.
 //
 // Draws a busy picture on the root window, then times N screenshots the way
-// the program takes them (DesktopController::TakeScreenshot without its
-// 100 ms pause):
+// the program takes them: DesktopController::TakeScreenshot itself, with its
+// 100 ms pause left out (the capture path), and the same stages one by one
+// with the same parts, for the breakdown:
 //   grab     X11Capture::Grab (MIT-SHM copy of the primary monitor)
 //   pixels   X11Capture::Pixels (the grabbed rows, or an RGB copy)
-//   encode   orvantis::EncodeJpeg
-//   write    orvantis::WriteWholeFile into a temporary directory
+//   encode   JpegEncoder::Encode (in bands on as many cores as it uses)
+//   write    ReplaceScreenshotFile into a temporary directory
 // next to a plain XGetImage grab, and a reference doing the least work
-// possible, all of it here: one MIT-SHM segment made once for the primary
-// monitor's rectangle (looked up once), XShmGetImage, libjpeg-turbo encoding
-// straight from the BGRX rows at quality 75 into a buffer made once, and one
-// open/write/close of the file from that buffer.
+// possible, all of it here, in one pass on one core: one MIT-SHM segment made
+// once for the primary monitor's rectangle (looked up once), XShmGetImage,
+// libjpeg-turbo encoding straight from the BGRX rows at quality 75 into a
+// buffer made once, and one open/write/close of the file from that buffer.
 //
 // With --getss PORT it also asks the running program for a screenshot over
 // HTTP in every round (connect to last byte, minus the 100 ms pause), so the
 // whole answer is measured beside the reference under the same load.
 //
 // The program's allocation policy (orvantis::ReturnLargeBlocksToSystem) is
-// in force unless --default-malloc is given.
+// in force unless --default-malloc is given. --bands N encodes in at most N
+// bands (1: one pass, as the reference does).
 //
 // Usage: scripts/with-xvfb.sh build/bench/capture_bench [-n N] [--keep]
-//            [--default-malloc] [--getss PORT]
+//            [--default-malloc] [--bands N] [--getss PORT]
 
 #include <wx/init.h>
 
+#include "control/DesktopController.h"
 #include "control/JpegEncode.h"
 #include "platform/ProcessTuning.h"
 #include "platform/capture_x11_detail.h"
@@ -64,6 +67,20 @@ double MsSince(Clock::time_point start)
 {
     return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
 }
+
+// The processor time of the whole process so far, all threads.
+double ProcessCpuMs()
+{
+    timespec t{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+    return t.tv_sec * 1e3 + t.tv_nsec / 1e6;
+}
+
+// The bench sends no input; the controller needs an injector all the same.
+class NoInput : public orvantis::InputInjector {
+public:
+    void Send(const orvantis::InputRecord&) override {}
+};
 
 struct Series {
     const char* name;
@@ -296,6 +313,7 @@ int main(int argc, char** argv)
     bool keep = false;
     bool programMalloc = true;
     int getssPort = 0;
+    int maxBands = 0;
     for (int i = 1; i < argc; ++i) {
         if ((!std::strcmp(argv[i], "-n") || !std::strcmp(argv[i], "--iterations")) && i + 1 < argc)
             iterations = std::max(1, std::atoi(argv[++i]));
@@ -305,8 +323,11 @@ int main(int argc, char** argv)
             programMalloc = false;
         else if (!std::strcmp(argv[i], "--getss") && i + 1 < argc)
             getssPort = std::atoi(argv[++i]);
+        else if (!std::strcmp(argv[i], "--bands") && i + 1 < argc)
+            maxBands = std::max(1, std::atoi(argv[++i]));
         else {
-            std::fprintf(stderr, "usage: %s [-n N] [--keep] [--default-malloc] [--getss PORT]\n", argv[0]);
+            std::fprintf(stderr, "usage: %s [-n N] [--keep] [--default-malloc] [--bands N] [--getss PORT]\n",
+                         argv[0]);
             return 2;
         }
     }
@@ -335,9 +356,22 @@ int main(int argc, char** argv)
         return 1;
     }
     const wxString shotPath = wxString(dir) + "/shot.jpg";
+    const wxString controllerPath = wxString(dir) + "/ss.jpg";
     const std::string refPath = std::string(dir) + "/reference.jpg";
 
     orvantis::x11::X11Capture capture(orvantis::x11::GrabMethod::Auto);
+    orvantis::JpegEncoder encoder(maxBands);
+    // Kept between rounds, as the controller keeps the block of the last
+    // capture that was let go.
+    std::string jpeg;
+    // The program's own capture path, on a grabber and encoder of its own.
+    wxMutex controlLock;
+    NoInput noInput;
+    std::unique_ptr<orvantis::ScreenGrabber> grabber = orvantis::CreateScreenGrabber();
+    orvantis::DesktopController controller(controlLock, noInput, *grabber, [](int) {},
+                                           [&] { return controllerPath; });
+    if (maxBands)
+        std::printf("bands: at most %d\n", maxBands);
     orvantis::x11::X11Capture plain(orvantis::x11::GrabMethod::XGetImageOnly);
     auto referenceGrab = std::make_unique<ShmGrab>(display, orvantis::x11::PrimaryMonitorRect(display));
     ShmGrab& reference = *referenceGrab;
@@ -357,8 +391,9 @@ int main(int argc, char** argv)
     // Warm up: connections, SHM segments, page faults, the program's file.
     for (int i = 0; i < 2; ++i) {
         orvantis::ScreenPixels pixels;
-        std::string jpeg;
-        if (!capture.Grab() || !capture.Pixels(pixels) || !orvantis::EncodeJpeg(pixels, jpeg) ||
+        orvantis::CaptureBytes shot;
+        if (!capture.Grab() || !capture.Pixels(pixels) || !encoder.Encode(pixels, jpeg) ||
+            !controller.TakeScreenshot(&shot) || shot.Empty() ||
             !reference.Grab() || !refEncoder.Encode(reference.Image(), 75) || !plain.Grab() || (getssPort && AskForScreenshot(getssPort) <= 0)) {
             std::fprintf(stderr, "capture_bench: a warm-up screenshot failed\n");
             return 1;
@@ -368,14 +403,16 @@ int main(int argc, char** argv)
         std::printf("note: MIT-SHM not in use, the grab went through XGetImage\n");
 
     Series grab{"grab (X11Capture::Grab)", {}}, pixelsStage{"pixels (X11Capture::Pixels)", {}},
-        encode{"encode (EncodeJpeg)", {}}, write{"write (WriteWholeFile)", {}}, total{"total", {}};
+        encode{"encode (JpegEncoder)", {}}, write{"write (ReplaceScreenshotFile)", {}}, total{"total", {}};
+    Series path{"TakeScreenshot, no pause", {}}, pathCpu{"processor time", {}};
+    Series refCpu{"processor time", {}};
     Series plainGrab{"grab (XGetImage)", {}};
     Series refGrab{"grab (XShmGetImage)", {}}, refEncode{"encode (libjpeg BGRX q75)", {}},
         refWrite{"write (open/write/close)", {}}, refTotal{"total", {}};
     Series getss{"/getss over HTTP - 100 ms", {}};
     Series ratio{"per-run ratio", {}}, getssRatio{"per-run ratio", {}}, grabOver{"grab", {}},
         encodeOver{"encode", {}}, writeOver{"write", {}},
-        answerOver{"answer over pipeline", {}};
+        answerOver{"answer over pipeline", {}}, pathOver{"capture path", {}};
     size_t shotBytes = 0, refBytes = 0;
     long answerBytes = 0;
     const char* format = "?";
@@ -384,8 +421,8 @@ int main(int argc, char** argv)
     // the HTTP request, in an order that rotates from round to round, so
     // that whatever else goes on on the machine, and whatever one leaves in
     // the caches for the next, hits them alike; then the plain grab.
-    double programMs = 0, referenceMs = 0, answerMs = 0;
-    auto runProgram = [&] {
+    double stagesMs = 0, programMs = 0, referenceMs = 0, answerMs = 0;
+    auto runStages = [&] {
         const auto t0 = Clock::now();
         if (!capture.Grab())
             return false;
@@ -396,25 +433,36 @@ int main(int argc, char** argv)
             return false;
         const double p = MsSince(t1);
         const auto t2 = Clock::now();
-        std::string jpeg;
-        if (!orvantis::EncodeJpeg(pixels, jpeg))
+        if (!encoder.Encode(pixels, jpeg))
             return false;
         const double e = MsSince(t2);
         const auto t3 = Clock::now();
-        if (!orvantis::WriteWholeFile(shotPath, jpeg))
+        if (!orvantis::ReplaceScreenshotFile(shotPath, jpeg))
             return false;
         const double w = MsSince(t3);
         grab.ms.push_back(g);
         pixelsStage.ms.push_back(p);
         encode.ms.push_back(e);
         write.ms.push_back(w);
-        programMs = g + p + e + w;
-        total.ms.push_back(programMs);
+        stagesMs = g + p + e + w;
+        total.ms.push_back(stagesMs);
         shotBytes = jpeg.size();
         format = pixels.format == orvantis::PixelFormat::Bgrx32 ? "BGRX rows as grabbed" : "converted to RGB";
         return true;
     };
+    auto runProgram = [&] {
+        orvantis::CaptureBytes shot;
+        const double cpu0 = ProcessCpuMs();
+        const auto t0 = Clock::now();
+        if (!controller.TakeScreenshot(&shot) || shot.Empty())
+            return false;
+        programMs = MsSince(t0);
+        pathCpu.ms.push_back(ProcessCpuMs() - cpu0);
+        path.ms.push_back(programMs);
+        return true;
+    };
     auto runReference = [&] {
+        const double cpu0 = ProcessCpuMs();
         const auto r0 = Clock::now();
         if (!reference.Grab())
             return false;
@@ -431,6 +479,7 @@ int main(int argc, char** argv)
         refEncode.ms.push_back(re);
         refWrite.ms.push_back(rw);
         referenceMs = rg + re + rw;
+        refCpu.ms.push_back(ProcessCpuMs() - cpu0);
         refTotal.ms.push_back(referenceMs);
         refBytes = refEncoder.Length();
         return true;
@@ -442,7 +491,7 @@ int main(int argc, char** argv)
         getss.ms.push_back(answerMs);
         return answerBytes > 0;
     };
-    std::vector<std::function<bool()>> steps = {runProgram, runReference};
+    std::vector<std::function<bool()>> steps = {runStages, runProgram, runReference};
     if (getssPort)
         steps.push_back(runAnswer);
     for (int i = 0; i < iterations; ++i) {
@@ -455,6 +504,7 @@ int main(int argc, char** argv)
         ratio.ms.push_back(programMs / referenceMs);
         grabOver.ms.push_back(grab.ms.back() - refGrab.ms.back());
         encodeOver.ms.push_back(encode.ms.back() - refEncode.ms.back());
+        pathOver.ms.push_back(programMs - referenceMs);
         writeOver.ms.push_back(write.ms.back() - refWrite.ms.back());
         if (getssPort) {
             getssRatio.ms.push_back(answerMs / referenceMs);
@@ -468,21 +518,25 @@ int main(int argc, char** argv)
     }
 
     std::printf("\n%d screenshots of %dx%d\n", iterations, probe.width, probe.height);
-    std::printf("program pipeline (%s, JPEG %zu bytes):\n", format, shotBytes);
+    std::printf("program, stage by stage with the program's parts (%s, JPEG %zu bytes):\n", format, shotBytes);
     for (const Series* s : {&grab, &pixelsStage, &encode, &write, &total})
+        PrintRow(*s);
+    std::printf("program, the capture path as the program takes it:\n");
+    for (const Series* s : {&path, &pathCpu})
         PrintRow(*s);
     std::printf("plain grab for comparison:\n");
     PrintRow(plainGrab);
     std::printf("reference: XShm segment made once + libjpeg-turbo from BGRX + write (JPEG %zu bytes):\n",
                 refBytes);
-    for (const Series* s : {&refGrab, &refEncode, &refWrite, &refTotal})
+    for (const Series* s : {&refGrab, &refEncode, &refWrite, &refTotal, &refCpu})
         PrintRow(*s);
-    std::printf("\nratio (grab+pixels+encode+write) / reference:\n");
+    std::printf("\nratio capture path (TakeScreenshot without its pause) / reference:\n");
     std::printf("  of medians %.3f   of p90s %.3f   per-run median %.3f   per-run p90 %.3f\n",
-                total.Median() / refTotal.Median(), total.P90() / refTotal.P90(), ratio.Median(), ratio.P90());
-    std::printf("  each stage over the reference's, per run (median / p90):\n");
-    for (const Series* s : {&grabOver, &encodeOver, &writeOver})
-        std::printf("    %-8s %+6.2f ms / %+6.2f ms\n", s->name, s->Median(), s->P90());
+                path.Median() / refTotal.Median(), path.P90() / refTotal.P90(), ratio.Median(), ratio.P90());
+    std::printf("  processor time, of medians %.3f\n", pathCpu.Median() / refCpu.Median());
+    std::printf("  over the reference, per run (median / p90):\n");
+    for (const Series* s : {&pathOver, &grabOver, &encodeOver, &writeOver})
+        std::printf("    %-13s %+6.2f ms / %+6.2f ms\n", s->name, s->Median(), s->P90());
     if (getssPort) {
         std::printf("\nwhole answer: the program's /getss on port %d (%ld bytes with headers), in the same rounds:\n",
                     getssPort, answerBytes);
@@ -498,6 +552,7 @@ int main(int argc, char** argv)
 
     if (!keep) {
         unlink(shotPath.utf8_str());
+        unlink(controllerPath.utf8_str());
         unlink(refPath.c_str());
         rmdir(dir);
     } else {

@@ -1,5 +1,6 @@
 #include "control/DesktopController.h"
 
+#include <mutex>
 #include <utility>
 
 #include <wx/filefn.h>
@@ -10,13 +11,53 @@
 
 namespace orvantis {
 
+// The one block kept for the next capture.
+class SpareBlock {
+public:
+    // The kept block, emptied, or a new empty string.
+    std::string Take()
+    {
+        std::string block;
+        std::lock_guard<std::mutex> lock(m_mutex);
+        block.swap(m_block);
+        return block;
+    }
+
+    // Keeps the larger of `bytes`' block and the one kept, leaving `bytes`
+    // empty; a block far larger than what it held (one capture of a
+    // noisier screen than usual) is not kept.
+    void Keep(std::string& bytes)
+    {
+        const size_t used = bytes.size();
+        bytes.clear();
+        if (bytes.capacity() > 4 * used + (size_t{1} << 20))
+            return;
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (m_block.capacity() < bytes.capacity())
+            m_block.swap(bytes);
+    }
+
+private:
+    std::mutex m_mutex;
+    std::string m_block;
+};
+
+void CaptureBytes::Release()
+{
+    if (m_home)
+        m_home->Keep(m_bytes);
+    m_home.reset();
+    std::string().swap(m_bytes);
+}
+
 DesktopController::DesktopController(wxMutex& mutex, InputInjector& input, ScreenGrabber& grabber,
                                      Sleep sleep, ScreenshotPath screenshotPath)
     : m_mutex(mutex),
       m_input(input),
       m_grabber(grabber),
       m_sleep(std::move(sleep)),
-      m_screenshotPath(std::move(screenshotPath))
+      m_screenshotPath(std::move(screenshotPath)),
+      m_spare(std::make_shared<SpareBlock>())
 {
 }
 
@@ -39,26 +80,33 @@ bool DesktopController::SendMouseClick()
     return true;
 }
 
-bool DesktopController::TakeScreenshot(std::string* jpeg)
+bool DesktopController::TakeScreenshot(CaptureBytes* jpeg)
 {
     m_sleep(kCaptureSettleMs);
     wxMutexLocker lock(m_mutex);
     if (IsClosed())
         return false;
 
-    std::string bytes;
+    std::string bytes = m_spare->Take();
     // The pixels stay the grabber's and the next capture writes over them:
     // they are encoded into bytes of our own before the lock is released.
     ScreenPixels screen;
     const bool grabbed = m_grabber.GrabPrimary(screen) || m_grabber.GrabPrimary(screen);
-    if (grabbed && EncodeJpeg(screen, bytes)) {
+    if (grabbed && m_encoder.Encode(screen, bytes)) {
         // A directory that cannot be written, or a full disk, leaves the
         // previous file whole and shows no message; the caller still has
         // the bytes.
         ReplaceScreenshotFile(m_screenshotPath(), bytes);
+    } else {
+        bytes.clear();
     }
-    if (jpeg)
-        jpeg->swap(bytes);
+    if (jpeg) {
+        jpeg->Release();
+        jpeg->m_bytes.swap(bytes);
+        jpeg->m_home = m_spare;
+    } else {
+        m_spare->Keep(bytes);
+    }
     return true;
 }
 

@@ -5,12 +5,14 @@
 
 #include <atomic>
 #include <functional>
+#include <memory>
 #include <string>
 
 #include <wx/string.h>
 #include <wx/thread.h>
 
 #include "control/InputSequencer.h"
+#include "control/JpegEncode.h"
 #include "platform/InputInjector.h"
 #include "platform/ScreenGrabber.h"
 
@@ -19,6 +21,32 @@ namespace orvantis {
 // Pause before a capture, so the screen has settled after the command that
 // usually comes just before it. It is taken before the lock.
 constexpr int kCaptureSettleMs = 100;
+
+class SpareBlock;
+
+// The JPEG of one capture, for the connection that asked for it. Its block
+// goes back to the desktop when this is let go, and a later capture is
+// written into it: a fresh block of this size comes from the system with
+// pages that cost more to touch for the first time than the encoding saves
+// by being fast. Only one block is kept, whatever the number of captures.
+class CaptureBytes {
+public:
+    CaptureBytes() = default;
+    ~CaptureBytes() { Release(); }
+    CaptureBytes(const CaptureBytes&) = delete;
+    CaptureBytes& operator=(const CaptureBytes&) = delete;
+
+    const std::string& Bytes() const { return m_bytes; }
+    bool Empty() const { return m_bytes.empty(); }
+
+    // Gives the block back (if it has a home) and leaves this empty.
+    void Release();
+
+private:
+    friend class DesktopController;
+    std::string m_bytes;
+    std::shared_ptr<SpareBlock> m_home;
+};
 
 // What connection workers ask of the desktop. Each operation returns false,
 // having done nothing, when the desktop was closed before it got its turn.
@@ -34,7 +62,7 @@ public:
     // When `jpeg` is given it receives the bytes of this very capture, so a
     // caller never reads back a file that another capture is rewriting; it
     // is left empty when nothing could be captured.
-    virtual bool TakeScreenshot(std::string* jpeg) = 0;
+    virtual bool TakeScreenshot(CaptureBytes* jpeg) = 0;
 };
 
 class DesktopController : public DesktopOperations {
@@ -51,7 +79,7 @@ public:
     // Writes the capture as a JPEG to the screenshot path. A failed grab is
     // tried once more, since the screen may have changed size under the
     // first one.
-    bool TakeScreenshot(std::string* jpeg) override;
+    bool TakeScreenshot(CaptureBytes* jpeg) override;
 
     // The program is closing: no operation starts from now on. Those that
     // wait for their turn give up when they get it; the one in progress
@@ -67,6 +95,10 @@ private:
     Sleep m_sleep;
     ScreenshotPath m_screenshotPath;
     std::atomic<bool> m_closed{false};
+    // Used under the lock only.
+    JpegEncoder m_encoder;
+    // Shared with the captures handed out, which may outlive the desktop.
+    std::shared_ptr<SpareBlock> m_spare;
 };
 
 // Replaces the screenshot file at `path` with `bytes` so that it never holds

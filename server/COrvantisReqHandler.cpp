@@ -88,7 +88,7 @@ wxThread::ExitCode COrvantisReqHandler::Entry()
     const std::time_t timestamp = std::time(nullptr);
     const orvantis::Route route = orvantis::ChooseRoute(path);
 
-    std::string capture;
+    orvantis::CaptureBytes capture;
     if (route.command != orvantis::Command::None) {
         // The program may be closing: then the command is dropped and no
         // answer is sent, as for a request that came too late. The same
@@ -117,10 +117,10 @@ wxThread::ExitCode COrvantisReqHandler::Entry()
         break;
     case orvantis::AnswerKind::File: {
         bool sent = false;
-        if (!capture.empty()) {
+        if (!capture.Empty()) {
             // The bytes of this request's own capture, never a file that
             // another request's capture may be rewriting meanwhile.
-            SendResponse(200, route.contentType, capture.data(), capture.size());
+            SendResponse(200, route.contentType, capture.Bytes().data(), capture.Bytes().size());
             sent = true;
         } else {
             sent = SendFile(wxString::FromUTF8(route.fileName), route.contentType);

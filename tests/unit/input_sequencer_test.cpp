@@ -295,7 +295,7 @@ TEST_F(ScreenshotTest, WritesTheFileAndHandsOverTheSameBytes)
     DesktopController desktop(mutex, r, grabber, [&](int ms) { r.Sleep(ms); },
                               [&] { return wxString::FromUTF8(path.c_str()); });
 
-    std::string first, second;
+    CaptureBytes first, second;
     desktop.TakeScreenshot(&first);
     grabber.shade = 20;
     grabber.width = 80;
@@ -303,9 +303,9 @@ TEST_F(ScreenshotTest, WritesTheFileAndHandsOverTheSameBytes)
 
     // The pause comes first, before the lock and the grab.
     EXPECT_EQ(r.Events(), (std::vector<Event>{Pause(100), Pause(100)}));
-    ASSERT_FALSE(second.empty());
-    EXPECT_EQ(Read(path), second) << "the file holds the second capture, whole";
-    const wxImage decoded = Decode(second);
+    ASSERT_FALSE(second.Empty());
+    EXPECT_EQ(Read(path), second.Bytes()) << "the file holds the second capture, whole";
+    const wxImage decoded = Decode(second.Bytes());
     ASSERT_TRUE(decoded.IsOk());
     EXPECT_EQ(decoded.GetWidth(), 80);
     EXPECT_EQ(decoded.GetHeight(), 48);
@@ -322,9 +322,9 @@ TEST_F(ScreenshotTest, UnwritableDirectoryLeavesNoFileButTheBytesStillCome)
     const std::string path = dir + "/gone/ss.jpg";
     DesktopController desktop(mutex, r, grabber, [&](int ms) { r.Sleep(ms); },
                               [&] { return wxString::FromUTF8(path.c_str()); });
-    std::string jpeg;
+    CaptureBytes jpeg;
     desktop.TakeScreenshot(&jpeg);
-    EXPECT_FALSE(jpeg.empty());
+    EXPECT_FALSE(jpeg.Empty());
     EXPECT_FALSE(std::ifstream(path).good());
 }
 
@@ -338,9 +338,9 @@ TEST_F(ScreenshotTest, NoDisplayMeansNoBytesAndTheOldFileStays)
     std::ofstream(path) << "previous capture";
     DesktopController desktop(mutex, r, grabber, [&](int ms) { r.Sleep(ms); },
                               [&] { return wxString::FromUTF8(path.c_str()); });
-    std::string jpeg = "stale";
+    CaptureBytes jpeg;
     desktop.TakeScreenshot(&jpeg);
-    EXPECT_TRUE(jpeg.empty());
+    EXPECT_TRUE(jpeg.Empty());
     EXPECT_EQ(Read(path), "previous capture");
 }
 
@@ -358,7 +358,7 @@ TEST_F(ScreenshotTest, CaptureWaitsForAKeyPressInProgress)
     std::thread key([&] { desktop.SendKeyPress('Q', KEYMOD_CTRL | KEYMOD_ALT | KEYMOD_SHIFT); });
     while (r.Events().empty())
         std::this_thread::yield();
-    std::string jpeg;
+    CaptureBytes jpeg;
     desktop.TakeScreenshot(&jpeg);
     key.join();
     const std::vector<Event> events = r.Events();
