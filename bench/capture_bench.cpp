@@ -369,7 +369,7 @@ int main(int argc, char** argv)
     NoInput noInput;
     std::unique_ptr<orvantis::ScreenGrabber> grabber = orvantis::CreateScreenGrabber();
     orvantis::DesktopController controller(controlLock, noInput, *grabber, [](int) {},
-                                           [&] { return controllerPath; });
+                                           [&] { return controllerPath; }, maxBands);
     if (maxBands)
         std::printf("bands: at most %d\n", maxBands);
     orvantis::x11::X11Capture plain(orvantis::x11::GrabMethod::XGetImageOnly);

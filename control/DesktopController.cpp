@@ -51,12 +51,13 @@ void CaptureBytes::Release()
 }
 
 DesktopController::DesktopController(wxMutex& mutex, InputInjector& input, ScreenGrabber& grabber,
-                                     Sleep sleep, ScreenshotPath screenshotPath)
+                                     Sleep sleep, ScreenshotPath screenshotPath, int encodingBands)
     : m_mutex(mutex),
       m_input(input),
       m_grabber(grabber),
       m_sleep(std::move(sleep)),
       m_screenshotPath(std::move(screenshotPath)),
+      m_encoder(encodingBands),
       m_spare(std::make_shared<SpareBlock>())
 {
 }

@@ -71,8 +71,10 @@ public:
     // Where "ss.jpg" goes; looked up afresh for every capture.
     using ScreenshotPath = std::function<wxString()>;
 
+    // `encodingBands`: at most this many bands of a capture are encoded at
+    // once (0: one per core; see JpegEncoder).
     DesktopController(wxMutex& mutex, InputInjector& input, ScreenGrabber& grabber, Sleep sleep,
-                      ScreenshotPath screenshotPath);
+                      ScreenshotPath screenshotPath, int encodingBands = 0);
 
     bool SendKeyPress(int keyCode, int modifiers) override;
     bool SendMouseClick() override;
