@@ -231,9 +231,9 @@ struct JpegEncoder::Shared {
     std::vector<size_t> lastLength;     // band i's length the last time
     int pending = 0;
 
-    void Run(size_t index)
+    // `seen`: the last encoding handed out before the thread was started.
+    void Run(size_t index, unsigned seen)
     {
-        unsigned seen = 0;
         std::unique_lock<std::mutex> lock(mutex);
         for (;;) {
             work.wait(lock, [&] { return stop || round != seen; });
@@ -255,13 +255,14 @@ struct JpegEncoder::Shared {
         }
     }
 
-    // Starts band threads until there are `count`; false for none. A system
-    // that refuses threads leaves fewer bands.
+    // Starts band threads until there are `count`, and returns how many
+    // there are: a system that refuses threads leaves fewer bands. Called
+    // by the encoding thread only, before it hands out the next encoding.
     size_t StartThreads(size_t count)
     {
         while (threads.size() < count) {
             try {
-                threads.emplace_back([this, index = threads.size()] { Run(index); });
+                threads.emplace_back([this, index = threads.size(), seen = round] { Run(index, seen); });
             } catch (...) {
                 break;
             }
