@@ -98,8 +98,6 @@ bool DesktopController::TakeScreenshot(CaptureBytes* jpeg)
         // previous file whole and shows no message; the caller still has
         // the bytes.
         ReplaceScreenshotFile(m_screenshotPath(), bytes);
-    } else {
-        bytes.clear();
     }
     if (jpeg) {
         jpeg->Release();

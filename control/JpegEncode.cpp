@@ -186,6 +186,31 @@ bool FindLayout(const std::string& jpeg, Layout& layout)
     return false;
 }
 
+// Makes `jpeg`, the first band's JPEG, one frame of the whole `height`:
+// the first band's headers with that height, each further band's coded data
+// after the previous one's behind a restart marker (RST0 to RST7 in turn),
+// one end-of-image marker.
+bool JoinBands(std::string& jpeg, int height, const std::string* others, size_t count)
+{
+    Layout first;
+    if (!FindLayout(jpeg, first))
+        return false;
+    jpeg.resize(jpeg.size() - 2);  // its end-of-image marker
+    jpeg[first.heightAt] = static_cast<char>(height >> 8);
+    jpeg[first.heightAt + 1] = static_cast<char>(height & 0xFF);
+    for (size_t b = 0; b < count; ++b) {
+        Layout next;
+        if (!FindLayout(others[b], next))
+            return false;
+        jpeg.push_back(static_cast<char>(0xFF));
+        jpeg.push_back(static_cast<char>(0xD0 + (b & 7)));
+        jpeg.append(others[b], next.dataAt, others[b].size() - 2 - next.dataAt);
+    }
+    jpeg.push_back(static_cast<char>(0xFF));
+    jpeg.push_back(static_cast<char>(0xD9));
+    return true;
+}
+
 }  // namespace
 
 BandPlan PlanBands(int width, int height, int maxBands)
@@ -200,18 +225,18 @@ BandPlan PlanBands(int width, int height, int maxBands)
     const int mcuRows = (height + 15) / 16;
     const long mcusPerRow = (width + 15) / 16;
     plan.mcuRowsPerBand = mcuRows;
-    int bands = std::min(maxBands, mcuRows / kMinMcuRowsPerBand);
-    for (; bands > 1; --bands) {
-        const int perBand = (mcuRows + bands - 1) / bands;
-        if (perBand * mcusPerRow > kMaxRestartInterval)
-            break;  // fewer bands only make the interval longer
-        // As many bands as it takes with that many rows each: an even cut
-        // can leave the last one empty (9 rows in 4 bands of 3).
-        plan.bands = (mcuRows + perBand - 1) / perBand;
-        plan.mcuRowsPerBand = perBand;
-        plan.restartInterval = static_cast<unsigned>(perBand * mcusPerRow);
+    const int bands = std::min(maxBands, mcuRows / kMinMcuRowsPerBand);
+    if (bands <= 1)
         return plan;
-    }
+    const int perBand = (mcuRows + bands - 1) / bands;
+    // Fewer bands would only make the interval longer.
+    if (perBand * mcusPerRow > kMaxRestartInterval)
+        return plan;
+    // As many bands as it takes with that many rows each: an even cut can
+    // leave the last one empty (9 rows in 4 bands of 3).
+    plan.bands = (mcuRows + perBand - 1) / perBand;
+    plan.mcuRowsPerBand = perBand;
+    plan.restartInterval = static_cast<unsigned>(perBand * mcusPerRow);
     return plan;
 }
 
@@ -320,18 +345,18 @@ bool JpegEncoder::Encode(const ScreenPixels& pixels, std::string& jpeg)
             plan = PlanBands(pixels.width, pixels.height, static_cast<int>(threads) + 1);
     }
 
-    std::vector<Rows> bands;
+    const size_t count = static_cast<size_t>(plan.bands);
     try {
+        std::lock_guard<std::mutex> lock(s.mutex);
+        s.bands.clear();
         for (int b = 0; b < plan.bands; ++b) {
             const int first = b * plan.mcuRowsPerBand * 16;
             const int rows = std::min(pixels.height - first, plan.mcuRowsPerBand * 16);
-            bands.push_back(Rows{&pixels, space, components, first, rows, plan.restartInterval});
+            s.bands.push_back(Rows{&pixels, space, components, first, rows, plan.restartInterval});
         }
-        std::lock_guard<std::mutex> lock(s.mutex);
-        s.out.resize(std::max<size_t>(s.out.size(), bands.size()));
-        s.lastLength.resize(std::max<size_t>(s.lastLength.size(), bands.size()), 0);
-        s.ok.assign(bands.size(), 0);
-        s.bands = bands;
+        s.out.resize(std::max(s.out.size(), count));
+        s.lastLength.resize(std::max(s.lastLength.size(), count), 0);
+        s.ok.assign(count, 0);
         s.pending = plan.bands - 1;
         if (plan.bands > 1)
             ++s.round;
@@ -342,9 +367,10 @@ bool JpegEncoder::Encode(const ScreenPixels& pixels, std::string& jpeg)
         s.work.notify_all();
 
     // The first band (or the whole picture) straight into the caller's
-    // string, with room for the others behind it.
+    // string, with room for the others behind it. The band threads only
+    // read what was set up above, so it is read here without the lock.
     size_t expected = 0;
-    for (size_t b = 0; b < bands.size(); ++b)
+    for (size_t b = 0; b < count; ++b)
         expected += s.lastLength[b];
     bool ok = true;
     try {
@@ -355,42 +381,20 @@ bool JpegEncoder::Encode(const ScreenPixels& pixels, std::string& jpeg)
     } catch (...) {
         ok = false;
     }
-    ok = ok && Compress(bands[0], s.lastLength[0], jpeg);
+    ok = ok && Compress(s.bands[0], s.lastLength[0], jpeg);
 
     std::unique_lock<std::mutex> lock(s.mutex);
     s.finished.wait(lock, [&] { return s.pending == 0; });
     if (ok)
         s.lastLength[0] = jpeg.size();
-    for (size_t b = 1; b < bands.size(); ++b) {
+    for (size_t b = 1; b < count; ++b) {
         ok = ok && s.ok[b];
         if (s.ok[b])
             s.lastLength[b] = s.out[b].size();
     }
-    if (ok && plan.bands > 1) {
-        // One frame: the first band's headers with the whole height, each
-        // band's coded data after the previous one's behind a restart
-        // marker (RST0 to RST7 in turn), one end-of-image marker.
-        Layout first;
-        ok = FindLayout(jpeg, first);
+    if (ok && count > 1) {
         try {
-            if (ok) {
-                jpeg.resize(jpeg.size() - 2);  // its end-of-image marker
-                jpeg[first.heightAt] = static_cast<char>(pixels.height >> 8);
-                jpeg[first.heightAt + 1] = static_cast<char>(pixels.height & 0xFF);
-            }
-            for (size_t b = 1; ok && b < bands.size(); ++b) {
-                Layout next;
-                ok = FindLayout(s.out[b], next);
-                if (!ok)
-                    break;
-                jpeg.push_back(static_cast<char>(0xFF));
-                jpeg.push_back(static_cast<char>(0xD0 + ((b - 1) & 7)));
-                jpeg.append(s.out[b], next.dataAt, s.out[b].size() - 2 - next.dataAt);
-            }
-            if (ok) {
-                jpeg.push_back(static_cast<char>(0xFF));
-                jpeg.push_back(static_cast<char>(0xD9));
-            }
+            ok = JoinBands(jpeg, pixels.height, &s.out[1], count - 1);
         } catch (...) {
             ok = false;
         }
