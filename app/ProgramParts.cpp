@@ -1,11 +1,36 @@
 #include "app/ProgramParts.h"
 
+#include <atomic>
+
+#include <wx/app.h>
+
 namespace orvantis {
 
+struct ProgramParts::NoticeTarget {
+    OrvantisFrame* frame = nullptr;  // GUI thread only
+    std::atomic<bool> anyRaised{false};
+
+    // From any thread; shown once the event loop runs and while the window
+    // lives.
+    static void Raise(const std::shared_ptr<NoticeTarget>& self, DesktopNotice notice)
+    {
+        self->anyRaised = true;
+        if (wxAppConsole* app = wxAppConsole::GetInstance()) {
+            app->CallAfter([self, notice] {
+                if (self->frame)
+                    self->frame->ShowDesktopNotice(notice);
+            });
+        }
+    }
+};
+
 ProgramParts::ProgramParts()
-    : m_desktop(std::make_unique<SystemDesktop>()),
-      m_listener(std::make_unique<Listener>(m_gate, m_workers))
+    : m_notices(std::make_shared<NoticeTarget>())
 {
+    const std::shared_ptr<NoticeTarget> notices = m_notices;
+    m_desktop = std::make_unique<SystemDesktop>(
+        [notices](DesktopNotice notice) { NoticeTarget::Raise(notices, notice); });
+    m_listener = std::make_unique<Listener>(m_gate, m_workers);
     m_gate.Open(&m_desktop->Operations());
 }
 
@@ -17,6 +42,7 @@ ProgramParts::~ProgramParts()
 OrvantisFrame* ProgramParts::CreateMainWindow()
 {
     OrvantisFrame* frame = new OrvantisFrame(nullptr, -1, *m_listener);
+    m_notices->frame = frame;
     // From the moment the user closes the window no desktop operation
     // starts; the toolkit then destroys the window as usual.
     frame->Bind(wxEVT_CLOSE_WINDOW, [this](wxCloseEvent& event) {
@@ -27,6 +53,7 @@ OrvantisFrame* ProgramParts::CreateMainWindow()
         event.Skip();
         if (event.GetEventObject() != frame)
             return;  // one of its controls
+        m_notices->frame = nullptr;
         m_listener->Stop();
         CloseDesktop();
     });
@@ -35,7 +62,7 @@ OrvantisFrame* ProgramParts::CreateMainWindow()
 
 bool ProgramParts::InputAvailable() const
 {
-    return m_desktop->InputAvailable();
+    return m_desktop->InputAvailable() || m_notices->anyRaised;
 }
 
 void ProgramParts::CloseDesktop()

@@ -27,6 +27,8 @@ public:
     // closes the window no desktop operation starts; once it is destroyed
     // the listener is closed and the operation in progress has finished.
     OrvantisFrame* CreateMainWindow();
+    // False when key presses and clicks cannot reach the desktop and no
+    // notice about the desktop has said why already.
     bool InputAvailable() const;
 
     // At exit, after the main window is gone: waits at most `timeout` for
@@ -35,7 +37,12 @@ public:
     bool Finish(std::chrono::milliseconds timeout);
 
 private:
+    struct NoticeTarget;
     void CloseDesktop();
+
+    // Where the desktop's notices go: the main window once it exists, on
+    // the GUI thread. Shared with notices still queued for that thread.
+    std::shared_ptr<NoticeTarget> m_notices;
 
     std::unique_ptr<SystemDesktop> m_desktop;
     UseGate m_gate;

@@ -367,7 +367,7 @@ int main(int argc, char** argv)
     // The program's own capture path, on a grabber and encoder of its own.
     wxMutex controlLock;
     NoInput noInput;
-    std::unique_ptr<orvantis::ScreenGrabber> grabber = orvantis::CreateScreenGrabber();
+    std::unique_ptr<orvantis::ScreenGrabber> grabber = orvantis::CreateNativeScreenGrabber();
     orvantis::DesktopController controller(controlLock, noInput, *grabber, [](int) {},
                                            [&] { return controllerPath; }, maxBands);
     if (maxBands)

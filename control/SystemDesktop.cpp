@@ -21,11 +21,10 @@ wxString ScreenshotPath()
 
 }  // namespace
 
-SystemDesktop::SystemDesktop()
-    : m_input(CreateSystemInputInjector()),
-      m_grabber(CreateScreenGrabber()),
-      m_controller(std::make_unique<DesktopController>(m_controlMutex, *m_input, *m_grabber, SleepMs,
-                                                       ScreenshotPath))
+SystemDesktop::SystemDesktop(const DesktopNoticeSink& notices)
+    : m_backend(CreateDesktopBackend(notices)),
+      m_controller(std::make_unique<DesktopController>(m_controlMutex, *m_backend.input, *m_backend.grabber,
+                                                       SleepMs, ScreenshotPath))
 {
 }
 
@@ -42,7 +41,7 @@ DesktopOperations& SystemDesktop::Operations()
 
 bool SystemDesktop::InputAvailable() const
 {
-    return m_input->Available();
+    return m_backend.input->Available();
 }
 
 void SystemDesktop::Close()

@@ -8,12 +8,15 @@
 #include <wx/thread.h>
 
 #include "control/DesktopController.h"
+#include "platform/DesktopBackend.h"
 
 namespace orvantis {
 
 class SystemDesktop {
 public:
-    SystemDesktop();
+    // Chooses the session's backend; `notices` hears what the person at the
+    // PC should be told about it, now or later, on any thread.
+    explicit SystemDesktop(const DesktopNoticeSink& notices);
     ~SystemDesktop();
     SystemDesktop(const SystemDesktop&) = delete;
     SystemDesktop& operator=(const SystemDesktop&) = delete;
@@ -27,8 +30,7 @@ public:
 
 private:
     wxMutex m_controlMutex;
-    std::unique_ptr<InputInjector> m_input;
-    std::unique_ptr<ScreenGrabber> m_grabber;
+    DesktopBackend m_backend;
     std::unique_ptr<DesktopController> m_controller;
 };
 

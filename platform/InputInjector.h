@@ -61,8 +61,10 @@ public:
     virtual bool Available() const { return true; }
 };
 
-// The injector of this OS. Never null: where no input facility can be
-// reached (no display), the returned injector drops every record.
-std::unique_ptr<InputInjector> CreateSystemInputInjector();
+// The injector of the display system itself: SendInput on Windows, XTEST on
+// X11 (also XWayland's). Never null: where no input facility can be reached
+// (no display), the returned injector drops every record. The program picks
+// its injector through CreateDesktopBackend (DesktopBackend.h).
+std::unique_ptr<InputInjector> CreateNativeInputInjector();
 
 }  // namespace orvantis

@@ -35,7 +35,9 @@ public:
     virtual bool GrabPrimary(ScreenPixels& out) = 0;
 };
 
-// The grabber of this OS. Never null.
-std::unique_ptr<ScreenGrabber> CreateScreenGrabber();
+// The grabber of the display system itself: GDI on Windows, Xlib and MIT-SHM
+// on X11 (also XWayland's). Never null. The program picks its grabber
+// through CreateDesktopBackend (DesktopBackend.h).
+std::unique_ptr<ScreenGrabber> CreateNativeScreenGrabber();
 
 }  // namespace orvantis

@@ -97,7 +97,7 @@ private:
 
 }  // namespace
 
-std::unique_ptr<ScreenGrabber> CreateScreenGrabber()
+std::unique_ptr<ScreenGrabber> CreateNativeScreenGrabber()
 {
     return std::make_unique<GdiScreenGrabber>();
 }

@@ -5,6 +5,7 @@
 // device contexts or bitmaps (wxGTK may only be used from the GUI thread).
 
 #include "platform/ScreenGrabber.h"
+#include "platform/PixelConvert.h"
 #include "platform/capture_x11_detail.h"
 
 #include <sys/ipc.h>
@@ -62,181 +63,61 @@ public:
 };
 
 // ---------------------------------------------------------------------------
-// Pixel conversion.
-
-int MaskShift(unsigned long mask)
-{
-    if (mask == 0)
-        return 0;
-    int shift = 0;
-    while (!(mask & 1UL)) {
-        mask >>= 1;
-        ++shift;
-    }
-    return shift;
-}
-
-int MaskBits(unsigned long mask)
-{
-    mask >>= MaskShift(mask);
-    int bits = 0;
-    while (mask & 1UL) {
-        mask >>= 1;
-        ++bits;
-    }
-    return bits;
-}
+// Pixel conversion: direct-mapped images go through the shared converter;
+// only colour tables and odd pixel sizes are read here, pixel by pixel.
 
 bool IsDirectMapped(int visualClass)
 {
     return visualClass == TrueColor || visualClass == DirectColor;
 }
 
-bool HostIsLsbFirst()
+int MaskShift(unsigned long mask)
 {
-    const std::uint16_t probe = 1;
-    unsigned char first;
-    std::memcpy(&first, &probe, 1);
-    return first == 1;
+    int shift = 0;
+    while (mask && !(mask & 1UL)) {
+        mask >>= 1;
+        ++shift;
+    }
+    return shift;
 }
 
-// One channel of a direct-mapped pixel: its place and how to widen it to 8 bits.
-struct Channel {
-    unsigned long mask = 0;
-    int shift = 0;
-    int bits = 0;
-    unsigned char widen[256] = {};  // for channels of up to 8 bits
-
-    explicit Channel(unsigned long m) : mask(m), shift(MaskShift(m)), bits(MaskBits(m))
-    {
-        if (bits > 0 && bits <= 8) {
-            const unsigned max = (1u << bits) - 1;
-            for (unsigned v = 0; v <= max; ++v)
-                widen[v] = static_cast<unsigned char>((v * 255 + max / 2) / max);
-        }
-    }
-
-    unsigned char operator()(unsigned long pixel) const
-    {
-        const unsigned long v = (pixel & mask) >> shift;
-        if (bits <= 8)
-            return widen[v];
-        return static_cast<unsigned char>(v >> (bits - 8));
-    }
-};
-
-bool WholeByteMask(unsigned long mask)
+// One channel of a direct-mapped pixel, widened to 8 bits.
+unsigned char ChannelValue(unsigned long pixel, unsigned long mask)
 {
     const int shift = MaskShift(mask);
-    return MaskBits(mask) == 8 && shift % 8 == 0 && shift <= 24;
+    const unsigned long max = mask >> shift;
+    if (max == 0)
+        return 0;
+    const unsigned long v = (pixel & mask) >> shift;
+    return static_cast<unsigned char>((v * 255 + max / 2) / max);
 }
 
-// 32 bits per pixel with 8-bit channels on byte boundaries: read each pixel
-// as one 32-bit word (byte-swapped when the image's order differs from
-// ours) and shift the channels out.
-template <bool Swap, int RShift, int GShift, int BShift>
-void Convert32Fixed(const XImage& image, unsigned char* rgb)
+PackedPixels Packed(const XImage& image, const PixelLayout& layout)
 {
-    const int w = image.width;
-    for (int y = 0; y < image.height; ++y) {
-        const unsigned char* src =
-            reinterpret_cast<const unsigned char*>(image.data) + static_cast<size_t>(y) * image.bytes_per_line;
-        unsigned char* dst = rgb + static_cast<size_t>(y) * w * 3;
-        for (int x = 0; x < w; ++x) {
-            std::uint32_t v;
-            std::memcpy(&v, src + 4 * x, 4);
-            if (Swap)
-                v = __builtin_bswap32(v);
-            dst[0] = static_cast<unsigned char>(v >> RShift);
-            dst[1] = static_cast<unsigned char>(v >> GShift);
-            dst[2] = static_cast<unsigned char>(v >> BShift);
-            dst += 3;
-        }
-    }
-}
-
-template <bool Swap>
-void Convert32Any(const XImage& image, int rs, int gs, int bs, unsigned char* rgb)
-{
-    const int w = image.width;
-    for (int y = 0; y < image.height; ++y) {
-        const unsigned char* src =
-            reinterpret_cast<const unsigned char*>(image.data) + static_cast<size_t>(y) * image.bytes_per_line;
-        unsigned char* dst = rgb + static_cast<size_t>(y) * w * 3;
-        for (int x = 0; x < w; ++x) {
-            std::uint32_t v;
-            std::memcpy(&v, src + 4 * x, 4);
-            if (Swap)
-                v = __builtin_bswap32(v);
-            dst[0] = static_cast<unsigned char>(v >> rs);
-            dst[1] = static_cast<unsigned char>(v >> gs);
-            dst[2] = static_cast<unsigned char>(v >> bs);
-            dst += 3;
-        }
-    }
-}
-
-void ConvertFast32(const XImage& image, const PixelLayout& layout, unsigned char* rgb)
-{
-    const bool swap = (image.byte_order == LSBFirst) != HostIsLsbFirst();
-    const int rs = MaskShift(layout.redMask);
-    const int gs = MaskShift(layout.greenMask);
-    const int bs = MaskShift(layout.blueMask);
-    // The usual layout (0x00RRGGBB words) gets a loop of its own with the
-    // shifts known at compile time. (In LSBFirst order those are BGRX rows,
-    // which are encoded as they are and only come here in the tests.)
-    if (rs == 16 && gs == 8 && bs == 0) {
-        if (swap)
-            Convert32Fixed<true, 16, 8, 0>(image, rgb);
-        else
-            Convert32Fixed<false, 16, 8, 0>(image, rgb);
-    } else if (swap) {
-        Convert32Any<true>(image, rs, gs, bs, rgb);
-    } else {
-        Convert32Any<false>(image, rs, gs, bs, rgb);
-    }
-}
-
-void ConvertMasks(const XImage& image, const PixelLayout& layout, unsigned char* rgb)
-{
-    const Channel red(layout.redMask), green(layout.greenMask), blue(layout.blueMask);
-    const int w = image.width;
-    const int bytesPerPixel = image.bits_per_pixel / 8;
-    const bool msb = image.byte_order == MSBFirst;
-    for (int y = 0; y < image.height; ++y) {
-        const unsigned char* src =
-            reinterpret_cast<const unsigned char*>(image.data) + static_cast<size_t>(y) * image.bytes_per_line;
-        unsigned char* dst = rgb + static_cast<size_t>(y) * w * 3;
-        for (int x = 0; x < w; ++x) {
-            const unsigned char* p = src + x * bytesPerPixel;
-            unsigned long pixel = 0;
-            if (msb) {
-                for (int i = 0; i < bytesPerPixel; ++i)
-                    pixel = (pixel << 8) | p[i];
-            } else {
-                for (int i = bytesPerPixel - 1; i >= 0; --i)
-                    pixel = (pixel << 8) | p[i];
-            }
-            dst[0] = red(pixel);
-            dst[1] = green(pixel);
-            dst[2] = blue(pixel);
-            dst += 3;
-        }
-    }
+    PackedPixels p;
+    p.data = reinterpret_cast<const unsigned char*>(image.data);
+    p.width = image.width;
+    p.height = image.height;
+    p.stride = static_cast<size_t>(image.bytes_per_line);
+    p.bitsPerPixel = image.bits_per_pixel;
+    p.msbFirst = image.byte_order == MSBFirst;
+    p.redMask = layout.redMask;
+    p.greenMask = layout.greenMask;
+    p.blueMask = layout.blueMask;
+    return p;
 }
 
 void ConvertPerPixel(XImage& image, const PixelLayout& layout, unsigned char* rgb)
 {
     const bool direct = IsDirectMapped(layout.visualClass);
-    const Channel red(layout.redMask), green(layout.greenMask), blue(layout.blueMask);
     unsigned char* dst = rgb;
     for (int y = 0; y < image.height; ++y) {
         for (int x = 0; x < image.width; ++x) {
             const unsigned long pixel = XGetPixel(&image, x, y);
             if (direct) {
-                dst[0] = red(pixel);
-                dst[1] = green(pixel);
-                dst[2] = blue(pixel);
+                dst[0] = ChannelValue(pixel, layout.redMask);
+                dst[1] = ChannelValue(pixel, layout.greenMask);
+                dst[2] = ChannelValue(pixel, layout.blueMask);
             } else {
                 const std::uint32_t c = pixel < layout.palette.size() ? layout.palette[pixel] : 0;
                 dst[0] = static_cast<unsigned char>(c >> 16);
@@ -265,55 +146,28 @@ Rect ClipToScreen(Rect r, int screenWidth, int screenHeight)
 
 ConvertPath PickConvertPath(const XImage& image, const PixelLayout& layout)
 {
-    const bool direct = IsDirectMapped(layout.visualClass) && layout.redMask && layout.greenMask &&
-                        layout.blueMask;
-    if (!direct || image.format != ZPixmap || image.xoffset != 0)
+    if (!IsDirectMapped(layout.visualClass) || image.format != ZPixmap || image.xoffset != 0)
         return ConvertPath::PerPixel;
-    const unsigned long masks = layout.redMask | layout.greenMask | layout.blueMask;
-    const bool disjoint = (layout.redMask & layout.greenMask) == 0 && (layout.redMask & layout.blueMask) == 0 &&
-                          (layout.greenMask & layout.blueMask) == 0;
-    if (!disjoint)
-        return ConvertPath::PerPixel;
-    if (image.bits_per_pixel == 32 && WholeByteMask(layout.redMask) && WholeByteMask(layout.greenMask) &&
-        WholeByteMask(layout.blueMask))
-        return ConvertPath::Fast32;
-    switch (image.bits_per_pixel) {
-    case 8:
-    case 16:
-    case 24:
-    case 32:
-        // The pixel value must fit in the bytes we read.
-        if (image.bits_per_pixel == 32 || masks < (1UL << image.bits_per_pixel))
-            return ConvertPath::Masks;
-        break;
-    default:
-        break;
+    switch (PickPackedPath(Packed(image, layout))) {
+    case PackedPath::Fast32: return ConvertPath::Fast32;
+    case PackedPath::Masks: return ConvertPath::Masks;
+    case PackedPath::Unsupported: break;
     }
     return ConvertPath::PerPixel;
 }
 
 bool RowsAreBgrx(const XImage& image, const PixelLayout& layout)
 {
-    // Only the direct-mapped 32-bit layout with 0x00RRGGBB words qualifies,
-    // and only in LSBFirst order: MSBFirst puts the same words in memory as
-    // X, R, G, B.
-    return PickConvertPath(image, layout) == ConvertPath::Fast32 && image.byte_order == LSBFirst &&
-           layout.redMask == 0xFF0000 && layout.greenMask == 0x00FF00 && layout.blueMask == 0x0000FF;
+    return PickConvertPath(image, layout) != ConvertPath::PerPixel &&
+           DirectFormat(Packed(image, layout)) == PixelFormat::Bgrx32;
 }
 
 void ConvertToRgb(XImage& image, const PixelLayout& layout, unsigned char* rgb)
 {
-    switch (PickConvertPath(image, layout)) {
-    case ConvertPath::Fast32:
-        ConvertFast32(image, layout, rgb);
-        break;
-    case ConvertPath::Masks:
-        ConvertMasks(image, layout, rgb);
-        break;
-    case ConvertPath::PerPixel:
+    if (PickConvertPath(image, layout) == ConvertPath::PerPixel)
         ConvertPerPixel(image, layout, rgb);
-        break;
-    }
+    else
+        ConvertPackedToRgb(Packed(image, layout), rgb);
 }
 
 Rect PrimaryMonitorRect(Display* display)
@@ -683,26 +537,22 @@ bool X11Capture::Pixels(ScreenPixels& out)
     XImage* image = state_->last;
     if (!image || image->width <= 0 || image->height <= 0)
         return false;
+    std::vector<unsigned char>& rgb = state_->rgb;
+    if (PickConvertPath(*image, state_->layout) != ConvertPath::PerPixel)
+        return HandOutPixels(Packed(*image, state_->layout), rgb, out);
+    const size_t stride = static_cast<size_t>(image->width) * 3;
+    try {
+        rgb.resize(stride * static_cast<size_t>(image->height));
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    ConvertPerPixel(*image, state_->layout, rgb.data());
     ScreenPixels pixels;
+    pixels.data = rgb.data();
     pixels.width = image->width;
     pixels.height = image->height;
-    if (RowsAreBgrx(*image, state_->layout)) {
-        pixels.data = reinterpret_cast<const unsigned char*>(image->data);
-        pixels.stride = static_cast<size_t>(image->bytes_per_line);
-        pixels.format = PixelFormat::Bgrx32;
-    } else {
-        std::vector<unsigned char>& rgb = state_->rgb;
-        const size_t stride = static_cast<size_t>(image->width) * 3;
-        try {
-            rgb.resize(stride * static_cast<size_t>(image->height));
-        } catch (const std::bad_alloc&) {
-            return false;
-        }
-        ConvertToRgb(*image, state_->layout, rgb.data());
-        pixels.data = rgb.data();
-        pixels.stride = stride;
-        pixels.format = PixelFormat::Rgb24;
-    }
+    pixels.stride = stride;
+    pixels.format = PixelFormat::Rgb24;
     out = pixels;
     return true;
 }
@@ -728,7 +578,11 @@ std::unique_ptr<ScreenGrabber> CreateX11ScreenGrabber(GrabMethod method)
 
 }  // namespace x11
 
-std::unique_ptr<ScreenGrabber> CreateScreenGrabber()
+}  // namespace orvantis
+
+namespace orvantis {
+
+std::unique_ptr<ScreenGrabber> CreateNativeScreenGrabber()
 {
     return x11::CreateX11ScreenGrabber(x11::GrabMethod::Auto);
 }

@@ -2,7 +2,7 @@
 // The parts of the X11 screen grabber that its tests and the capture
 // benchmark reach into: the grab and the handing out of its pixels as
 // separate steps, a way to bypass MIT-SHM, and the converter on its own. The
-// program itself only uses CreateScreenGrabber() from ScreenGrabber.h.
+// program itself only uses the grabber CreateDesktopBackend() hands out.
 
 #include <cstdint>
 #include <memory>

@@ -46,7 +46,7 @@ private:
 
 }  // namespace
 
-std::unique_ptr<InputInjector> CreateSystemInputInjector()
+std::unique_ptr<InputInjector> CreateNativeInputInjector()
 {
     return std::make_unique<WindowsInputInjector>();
 }

@@ -159,7 +159,7 @@ private:
 
 }  // namespace
 
-std::unique_ptr<InputInjector> CreateSystemInputInjector()
+std::unique_ptr<InputInjector> CreateNativeInputInjector()
 {
     Display* display = XOpenDisplay(nullptr);
     if (!display)

@@ -10,7 +10,6 @@
 #include <wx/sizer.h>
 
 #include "platform/Browser.h"
-#include "platform/DesktopSession.h"
 #include "platform/Product.h"
 #include "ui/Pictures.h"
 #include "ui/StartupNotices.h"
@@ -212,8 +211,7 @@ void OrvantisFrame::OnOfficialPage(wxCommandEvent& WXUNUSED(event))
 
 void OrvantisFrame::ShowStartupNotices(bool inputAvailable)
 {
-    const std::vector<orvantis::StartupNotice> notices =
-        orvantis::StartupNotices(orvantis::IsWaylandSession(), inputAvailable);
+    const std::vector<orvantis::StartupNotice> notices = orvantis::StartupNotices(inputAvailable);
     if (notices.empty())
         return;
     // After the window's own first layout, so the boxes come up over it;
@@ -222,6 +220,12 @@ void OrvantisFrame::ShowStartupNotices(bool inputAvailable)
         for (const orvantis::StartupNotice& notice : notices)
             wxMessageBox(notice.message, notice.caption, wxOK | wxICON_WARNING | wxCENTRE, this);
     });
+}
+
+void OrvantisFrame::ShowDesktopNotice(orvantis::DesktopNotice notice)
+{
+    const orvantis::StartupNotice text = orvantis::NoticeFor(notice);
+    CallAfter([this, text] { wxMessageBox(text.message, text.caption, wxOK | wxICON_WARNING | wxCENTRE, this); });
 }
 
 void OrvantisFrame::Refit()

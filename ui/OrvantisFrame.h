@@ -11,6 +11,7 @@
 #include <wx/statusbr.h>
 #include <wx/timer.h>
 
+#include "platform/DesktopBackend.h"
 #include "server/Listener.h"
 
 class OrvantisFrame : public wxFrame, private orvantis::ListenerObserver {
@@ -23,6 +24,9 @@ public:
     // Shows, once the window is on screen, a message box for each thing the
     // desktop operations cannot do in this session (see StartupNotices.h).
     void ShowStartupNotices(bool inputAvailable);
+    // Shows what the desktop backend reported, in a message box of its own.
+    // GUI thread only.
+    void ShowDesktopNotice(orvantis::DesktopNotice notice);
 
     // Control ids, from wxNewId() during static initialisation.
     static const long ID_STATICBITMAP2;

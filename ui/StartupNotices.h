@@ -1,11 +1,13 @@
 #pragma once
-// Notices shown once at start-up when the desktop operations cannot do all
+// Notices for the person at the PC when the desktop operations cannot do all
 // that the phone's buttons promise. The program carries on serving after
 // each of them.
 
 #include <vector>
 
 #include <wx/string.h>
+
+#include "platform/DesktopBackend.h"
 
 namespace orvantis {
 
@@ -14,8 +16,11 @@ struct StartupNotice {
     wxString message;
 };
 
-// The notices for a session that is a Wayland one and/or a desktop that
-// takes no synthesised key presses and clicks; none when neither holds.
-std::vector<StartupNotice> StartupNotices(bool waylandSession, bool inputAvailable);
+// The notice shown at start-up for a desktop that takes no synthesised key
+// presses and clicks; none when it takes them.
+std::vector<StartupNotice> StartupNotices(bool inputAvailable);
+
+// The notice for something the desktop backend reported.
+StartupNotice NoticeFor(DesktopNotice notice);
 
 }  // namespace orvantis

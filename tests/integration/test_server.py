@@ -112,7 +112,9 @@ class StartUp(unittest.TestCase):
         self.assertEqual(second.close(), 0)
 
     def test_a_wayland_session_is_told_once_what_cannot_work_and_then_served(self):
-        p = self.program().start(env={"XDG_SESSION_TYPE": "wayland"})
+        # A Wayland session whose compositor and portal cannot be reached.
+        p = self.program().start(env={"XDG_SESSION_TYPE": "wayland", "WAYLAND_DISPLAY": "wayland-gone",
+                                      "DBUS_SESSION_BUS_ADDRESS": "unix:path=/nonexistent/bus"})
         box = harness.wait_window("Orvantis on Wayland")
         # Phones are served while the notice is open.
         self.assertEqual(parse(get(p.port, "/"))[0], "HTTP/1.1 200 OK")

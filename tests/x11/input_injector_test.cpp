@@ -49,7 +49,7 @@ protected:
         int revert = 0;
         XGetInputFocus(display_, &focus, &revert);
         ASSERT_EQ(focus, window_);
-        injector_ = CreateSystemInputInjector();
+        injector_ = CreateNativeInputInjector();
         ASSERT_NE(injector_, nullptr);
     }
 

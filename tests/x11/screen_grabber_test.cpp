@@ -137,7 +137,7 @@ protected:
 
 TEST_F(CaptureTest, GrabsTheWholeScreenWithTheRightColours)
 {
-    auto grabber = CreateScreenGrabber();
+    auto grabber = CreateNativeScreenGrabber();
     ScreenPixels pixels;
     ASSERT_TRUE(grabber->GrabPrimary(pixels));
     ASSERT_EQ(pixels.width, display_.Width());
@@ -222,7 +222,7 @@ std::vector<std::pair<int, std::string>> JpegHeaderSegments(const std::string& j
 
 TEST_F(CaptureTest, JpegOfTheGrabDecodesAtTheSameSize)
 {
-    auto grabber = CreateScreenGrabber();
+    auto grabber = CreateNativeScreenGrabber();
     ScreenPixels pixels;
     ASSERT_TRUE(grabber->GrabPrimary(pixels));
     // In four bands encoded at once and joined, as a machine with four
@@ -301,7 +301,7 @@ TEST(CaptureWithoutDisplay, GrabFailsAndInputIsDropped)
     const std::string display = saved ? saved : "";
     unsetenv("DISPLAY");
 
-    auto grabber = CreateScreenGrabber();
+    auto grabber = CreateNativeScreenGrabber();
     ASSERT_NE(grabber, nullptr);
     const unsigned char before[12] = {};
     ScreenPixels out;
@@ -314,7 +314,7 @@ TEST(CaptureWithoutDisplay, GrabFailsAndInputIsDropped)
     EXPECT_EQ(out.data, before);
     EXPECT_EQ(out.width, 4);
 
-    auto injector = CreateSystemInputInjector();
+    auto injector = CreateNativeInputInjector();
     ASSERT_NE(injector, nullptr);
     injector->Send(InputRecord{InputKind::KeyDown, VKEY_NEXT});
     injector->Send(InputRecord{InputKind::KeyUp, VKEY_NEXT});
@@ -403,7 +403,7 @@ TEST_F(CaptureTwoMonitors, OnlyThePrimaryMonitorIsCaptured)
     EXPECT_TRUE(MatchesPicture(image, display_, 1920, 0, 0));
 
     // Through the public interface and through XGetImage too.
-    std::unique_ptr<ScreenGrabber> grabbers[] = {CreateScreenGrabber(),
+    std::unique_ptr<ScreenGrabber> grabbers[] = {CreateNativeScreenGrabber(),
                                                  x11::CreateX11ScreenGrabber(x11::GrabMethod::XGetImageOnly)};
     for (auto& grabber : grabbers) {
         ScreenPixels other;

@@ -1,0 +1,10 @@
+#include "platform/DesktopBackend.h"
+
+namespace orvantis {
+
+DesktopBackend CreateDesktopBackend(const DesktopNoticeSink&)
+{
+    return DesktopBackend{"windows", CreateNativeInputInjector(), CreateNativeScreenGrabber()};
+}
+
+}  // namespace orvantis
