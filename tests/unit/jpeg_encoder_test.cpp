@@ -187,8 +187,9 @@ TEST(BandedEncodingBuffer, GrowsForNoiseAfterFlatAndStaysRightForFlatAfterNoise)
         ASSERT_TRUE(encoder.Encode(picture.pixels, block));
         std::string onePass;
         ASSERT_TRUE(JpegEncoder(1).Encode(picture.pixels, onePass));
-        if (content == Content::Noise)
+        if (content == Content::Noise) {
             EXPECT_GT(block.size(), 1000000u) << "not noisy enough to outgrow the guess";
+        }
         ExpectSamePicture(block, onePass, 1920, 1080, PlanBands(1920, 1080, 4).bands);
     }
 }
@@ -227,8 +228,9 @@ TEST(BandedEncodingBuffer, TheBlockACaptureHandsBackIsWrittenIntoAgain)
         CaptureBytes capture;
         ASSERT_TRUE(desktop.TakeScreenshot(&capture));
         ASSERT_FALSE(capture.Empty());
-        if (block)
+        if (block) {
             EXPECT_EQ(capture.Bytes().data(), block) << "the block given back was not reused";
+        }
         block = capture.Bytes().data();
         std::string onePass;
         ASSERT_TRUE(JpegEncoder(1).Encode(picture->pixels, onePass));
