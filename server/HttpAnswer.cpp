@@ -4,8 +4,6 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <memory>
-#include <vector>
 
 #include "platform/Product.h"
 #include "platform/ServedFile.h"
