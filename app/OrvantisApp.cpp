@@ -17,8 +17,8 @@ wxIMPLEMENT_APP(OrvantisApp);
 bool OrvantisApp::OnInit()
 {
     const wxString guardName = wxString::Format(_T("MyApp-%s"), wxGetUserId());
-    m_checker = new wxSingleInstanceChecker(guardName);
-    if (m_checker->IsAnotherRunning()) {
+    m_checker = orvantis::TakeInstanceGuard(guardName).release();
+    if (m_checker->AnotherIsRunning()) {
         wxMessageBox(_("Orvantis is already running... maybe it's minimized - please click it in your "
                        "taskbar..."),
                      _("Already Running..."), wxOK | wxCENTRE);

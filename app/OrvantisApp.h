@@ -5,9 +5,9 @@
 #include <memory>
 
 #include <wx/app.h>
-#include <wx/snglinst.h>
 
 #include "app/ProgramParts.h"
+#include "platform/InstanceGuard.h"
 
 class OrvantisApp : public wxApp {
 public:
@@ -15,7 +15,7 @@ public:
     virtual int OnExit() wxOVERRIDE;
 
 private:
-    wxSingleInstanceChecker* m_checker = nullptr;
+    orvantis::InstanceGuard* m_checker = nullptr;
     std::unique_ptr<orvantis::ProgramParts> m_parts;
 };
 

@@ -3,8 +3,6 @@
 #include <mutex>
 #include <utility>
 
-#include <wx/filefn.h>
-#include <wx/log.h>
 
 #include "control/JpegEncode.h"
 #include "platform/FileReplace.h"
@@ -116,21 +114,31 @@ void DesktopController::Close()
 
 bool ReplaceScreenshotFile(const wxString& path, const std::string& bytes)
 {
-    // The new capture goes into a file beside the old one and then takes its
-    // name in one step: programs that read "ss.jpg" meanwhile, a kill in the
-    // middle of the write and a full disk all leave a whole picture there.
-    wxLogNull quiet;
-    const wxString part = path + _T(".part");
-    if (!WriteWholeFile(part, bytes)) {
-        wxRemoveFile(part);
+    // The new capture goes into a new file beside the old one and then takes
+    // its name in one step: programs that read "ss.jpg" meanwhile, a kill in
+    // the middle of the write and a full disk all leave a whole picture
+    // there. The new file is one of our own, created exclusively under a
+    // name nobody else chose, so whatever others put into the folder is
+    // never written through.
+    if (path.empty())
         return false;
+    wxString written;
+    switch (WriteNewFileBeside(path, bytes, written)) {
+    case NewFileResult::Written:
+        if (ReplaceFileWith(written, path))
+            return true;
+        // The system refused the rename (another program holds the file
+        // open without sharing it for deletion): write it in place.
+        RemoveFileQuietly(written);
+        return OverwriteFileInPlace(path, bytes);
+    case NewFileResult::NotCreated:
+        // A folder that cannot take a new file may still hold a screenshot
+        // file that can be written: rewrite that one in place.
+        return OverwriteFileInPlace(path, bytes);
+    case NewFileResult::NotWritten:
+        break;  // a full disk: the previous file stays whole
     }
-    if (ReplaceFileWith(part, path))
-        return true;
-    // The system refused the rename (another program holds the file open
-    // without sharing it for deletion): write it in place, as before.
-    wxRemoveFile(part);
-    return WriteWholeFile(path, bytes);
+    return false;
 }
 
 }  // namespace orvantis

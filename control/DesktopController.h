@@ -104,8 +104,11 @@ private:
 };
 
 // Replaces the screenshot file at `path` with `bytes` so that it never holds
-// a partial picture: written beside it, then renamed over it. False, with the
-// previous file left whole, when the new one cannot be written.
+// a partial picture: written into a new file of its own beside it, then
+// renamed over it. Where the folder takes no new file, or the rename is
+// refused, an existing plain file is rewritten in place. False, with the
+// previous file left whole, when the new one cannot be written (a full disk)
+// and when there is no path.
 bool ReplaceScreenshotFile(const wxString& path, const std::string& bytes);
 
 }  // namespace orvantis

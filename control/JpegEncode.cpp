@@ -1,8 +1,5 @@
 #include "control/JpegEncode.h"
 
-#include <wx/file.h>
-#include <wx/log.h>
-
 #include "platform/ProcessTuning.h"
 
 // jpeglib.h wants FILE and size_t declared before it.
@@ -404,19 +401,6 @@ bool JpegEncoder::Encode(const ScreenPixels& pixels, std::string& jpeg)
         return false;
     }
     return true;
-}
-
-bool WriteWholeFile(const wxString& path, const std::string& bytes)
-{
-    // A failure is the caller's to handle; the toolkit must not pop up an
-    // error box on the presenter's screen for it.
-    wxLogNull quiet;
-    wxFile file;
-    if (!file.Create(path, true))
-        return false;
-    const size_t written = file.Write(bytes.data(), bytes.size());
-    const bool closed = file.Close();
-    return written == bytes.size() && closed;
 }
 
 }  // namespace orvantis

@@ -54,8 +54,4 @@ private:
     std::unique_ptr<Shared> m_shared;
 };
 
-// Replaces the file at `path` with `bytes`: created or truncated, written and
-// closed before it returns. Returns false when the file cannot be written.
-bool WriteWholeFile(const wxString& path, const std::string& bytes);
-
 }  // namespace orvantis

@@ -8,6 +8,8 @@ namespace orvantis {
 
 // The path of a file named without a directory: the process's current
 // working directory, looked up afresh at each call, and the bare name.
+// Empty when the working directory cannot be had (it was removed): there
+// is no such file then.
 wxString LocateInWorkingDirectory(const wxString& bareName);
 
 }  // namespace orvantis

@@ -21,11 +21,14 @@ public:
     explicit SocketSink(wxSocketBase& socket) : m_socket(socket) {}
     void Write(const void* data, std::size_t length) override
     {
-        orvantis::SendAll(m_socket, data, length, kConnectionTimeoutMs);
+        if (!m_broken && orvantis::SendAll(m_socket, data, length, kConnectionTimeoutMs) != length)
+            m_broken = true;
     }
+    bool Broken() const override { return m_broken; }
 
 private:
     wxSocketBase& m_socket;
+    bool m_broken = false;
 };
 
 }  // namespace

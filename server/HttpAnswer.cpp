@@ -1,21 +1,21 @@
 #include "server/HttpAnswer.h"
 
+#include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <memory>
-#include <vector>
-
-#include <wx/file.h>
-#include <wx/filename.h>
-#include <wx/log.h>
 
 #include "platform/Product.h"
+#include "platform/ServedFile.h"
 
 namespace orvantis {
 
 const char* const kScreenshotNotFoundBody = "Sorry: Can't validate your request...";
 
 namespace {
+
+// The piece of a file read and sent at a time.
+constexpr std::size_t kFileChunkBytes = 256 * 1024;
 
 const char kHeaderFormat[] =
     "HTTP/1.1 %d OK\r\n"
@@ -159,37 +159,39 @@ void SendControlPageTo(ByteSink& out, const std::string& message, int width, int
 bool SendFileTo(ByteSink& out, const wxString& path, const std::string& contentType,
                 FileBufferAllocator allocate)
 {
-    wxLogNull quiet;  // a missing file is answered with 404, not an error box
-    wxFile file;
-    if (!wxFileName::FileExists(path) || !file.Open(path, wxFile::read))
+    ServedFile file;
+    if (!file.Open(path))
         return false;
-    const wxFileOffset length = file.Length();
-    // Files are sent whole from one buffer; the length is a 32-bit count.
-    if (length <= 0 || length > 0x7FFFFFFF) {
-        file.Close();
+    // The length is announced as a 32-bit count.
+    const std::uint64_t length = file.Size();
+    if (length == 0 || length > 0x7FFFFFFF)
         return false;
-    }
-    const size_t size = static_cast<size_t>(length);
-    void* buffer = allocate ? allocate(size) : std::malloc(size);
-    if (!buffer) {
-        file.Close();
+    const std::size_t chunk = static_cast<std::size_t>(std::min<std::uint64_t>(length, kFileChunkBytes));
+    void* buffer = allocate ? allocate(chunk) : std::malloc(chunk);
+    if (!buffer)
         return false;
-    }
-    // Read until the announced length or the end of the file, whichever comes
-    // first: a file that shrank since it was opened is sent as it now is.
-    size_t got = 0;
-    while (got < size) {
-        const ssize_t n = file.Read(static_cast<char*>(buffer) + got, size - got);
-        if (n <= 0 || n == wxInvalidOffset)
-            break;
-        got += static_cast<size_t>(n);
-    }
-    file.Close();
-    if (got == 0) {
+    // The body goes out in pieces of one buffer, read from the open file as
+    // it is sent: memory stays the same whatever the file's size and the
+    // number of phones reading it. The first piece is read before the
+    // header, so a file that cannot be read at all is still a not-found.
+    long got = file.Read(buffer, chunk);
+    if (got <= 0) {
         std::free(buffer);
         return false;
     }
-    SendResponseTo(out, 200, contentType, buffer, got);
+    const std::string header = FormatResponseHeader(200, contentType, static_cast<long>(length));
+    out.Write(header.data(), header.size());
+    std::uint64_t left = length;
+    // A file that shrank since it was opened ends the body early: the phone
+    // gets fewer bytes than announced and so knows the answer is not whole.
+    while (got > 0) {
+        const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(static_cast<std::uint64_t>(got), left));
+        out.Write(buffer, n);
+        left -= n;
+        if (left == 0 || out.Broken())
+            break;
+        got = file.Read(buffer, static_cast<std::size_t>(std::min<std::uint64_t>(left, chunk)));
+    }
     std::free(buffer);
     return true;
 }

@@ -19,6 +19,8 @@ public:
     virtual ~ByteSink() = default;
     // One write call on the connection. What is not taken is lost.
     virtual void Write(const void* data, std::size_t length) = 0;
+    // True once a write lost bytes: nothing more can arrive whole.
+    virtual bool Broken() const { return false; }
 };
 
 // "HTTP/1.1 <status> OK\r\nserver: ...\r\ncontent-type: ...\r\ncontent-length: ...
@@ -39,15 +41,16 @@ void SendResponseTo(ByteSink& out, int status, const std::string& contentType,
 void SendControlPageTo(ByteSink& out, const std::string& message, int width, int height,
                        long timestamp);
 
-// Allocation of the buffer that holds a whole file; tests replace it to
+// Allocation of the buffer a file is sent through; tests replace it to
 // simulate a machine that is out of memory.
 using FileBufferAllocator = void* (*)(std::size_t);
 
-// A 200 answer carrying the whole file at `path`. Returns false, having sent
-// nothing, when the file cannot be opened, is empty, or its buffer cannot be
-// allocated; the caller then sends its not-found answer. When fewer bytes can
-// be read than the file's length said (it shrank meanwhile), the content
-// length announces exactly the bytes that follow.
+// A 200 answer carrying the file at `path`, announced with the file's length
+// when it was opened and sent in pieces as it is read. Returns false, having
+// sent nothing, when the file is missing, not a regular file, empty or
+// unreadable, or its buffer cannot be allocated; the caller then sends its
+// not-found answer. A file that shrinks while it is sent ends the body
+// early, shorter than announced.
 bool SendFileTo(ByteSink& out, const wxString& path, const std::string& contentType,
                 FileBufferAllocator allocate = nullptr);
 

@@ -2,6 +2,8 @@
 // bar whether the server runs, and shows the next URL under which a phone can
 // reach this PC.
 
+#include <wx/control.h>
+
 #include "platform/HostLookup.h"
 #include "ui/AddressLabel.h"
 #include "ui/OrvantisFrame.h"
@@ -13,8 +15,11 @@ void OrvantisFrame::OnAddressTimer(wxTimerEvent& WXUNUSED(event))
         orvantis::RunAddressTick(serverUp, m_tickCount, m_serverPort, orvantis::OpenHostLookup);
     m_statusBar->SetStatusText(tick.statusText, 0);
     if (tick.updateLabel) {
-        const bool changed = m_urlLabel->GetLabel() != tick.label;
-        m_urlLabel->SetLabel(tick.label);
+        // A host name may hold '&', which the label would take as the
+        // marker of a mnemonic and hide.
+        const wxString label = wxControl::EscapeMnemonics(tick.label);
+        const bool changed = m_urlLabel->GetLabel() != label;
+        m_urlLabel->SetLabel(label);
         if (changed)
             Refit();
     }

@@ -12,6 +12,51 @@ std::string FitSlot(const std::string& text)
     return text.size() < kHostSlotBytes ? text : text.substr(0, kHostSlotBytes - 1);
 }
 
+// UTF-8 text as it is, any other bytes each as U+FFFD: a host name need
+// not be UTF-8, and the toolkit's own conversion gives an empty text then.
+wxString DecodeLossily(const std::string& bytes)
+{
+    const wxString strict = wxString::FromUTF8(bytes.data(), bytes.size());
+    if (!strict.empty() || bytes.empty())
+        return strict;
+    std::wstring text;
+    const auto byte = [&](size_t i) { return static_cast<unsigned char>(bytes[i]); };
+    for (size_t i = 0; i < bytes.size();) {
+        const unsigned char lead = byte(i);
+        size_t length = 0;
+        unsigned long code = 0, least = 0;
+        if (lead < 0x80) {
+            length = 1, code = lead;
+        } else if (lead >= 0xC2 && lead <= 0xDF) {
+            length = 2, code = lead & 0x1F, least = 0x80;
+        } else if (lead >= 0xE0 && lead <= 0xEF) {
+            length = 3, code = lead & 0x0F, least = 0x800;
+        } else if (lead >= 0xF0 && lead <= 0xF4) {
+            length = 4, code = lead & 0x07, least = 0x10000;
+        }
+        bool ok = length > 0 && i + length <= bytes.size();
+        for (size_t k = 1; ok && k < length; ++k) {
+            ok = (byte(i + k) & 0xC0) == 0x80;
+            code = (code << 6) | (byte(i + k) & 0x3F);
+        }
+        ok = ok && code >= least && code <= 0x10FFFF && !(code >= 0xD800 && code <= 0xDFFF);
+        if (!ok) {
+            text += L'\uFFFD';
+            ++i;
+            continue;
+        }
+        if (sizeof(wchar_t) == 2 && code >= 0x10000) {
+            code -= 0x10000;
+            text += static_cast<wchar_t>(0xD800 + (code >> 10));
+            text += static_cast<wchar_t>(0xDC00 + (code & 0x3FF));
+        } else {
+            text += static_cast<wchar_t>(code);
+        }
+        i += length;
+    }
+    return wxString(text);
+}
+
 std::string Translated(const char* literal)
 {
     return std::string(wxGetTranslation(literal).utf8_str());
@@ -50,7 +95,7 @@ wxString FormatAddressLabel(const AddressTable& table, int tickCount, int port)
     int index = (tickCount - 1) % count;
     if (index < 0)
         index += count;
-    const wxString host = wxString::FromUTF8(table.hosts[static_cast<size_t>(index)].c_str());
+    const wxString host = DecodeLossily(table.hosts[static_cast<size_t>(index)]);
 
     if (!table.urlMode)
         return host;

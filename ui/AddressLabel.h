@@ -29,7 +29,9 @@ AddressTable BuildAddressTable(HostLookup& lookup);
 // The URL label for the tick number `tickCount` (1 on the first tick):
 // "http://" before the first host, "Or http://" before every other, and
 // ":port" when the port is not 80; "Failed to get local IP address..." when
-// there is no host at all.
+// there is no host at all. A host name that is not valid UTF-8 is shown
+// with U+FFFD for each byte that does not fit. The text is as it should read:
+// a label that takes '&' as a mnemonic marker needs it escaped.
 wxString FormatAddressLabel(const AddressTable& table, int tickCount, int port);
 
 // What one tick of the address timer changes in the main window.

@@ -2,6 +2,7 @@
 // size, the URL that the address timer puts up, and its built-in pictures
 // when the picture files are missing.
 
+#include <sched.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -296,4 +297,22 @@ TEST_F(AddressTimerVeth, ShowsTheAddressThenTheComputerNameInTurn)
 
     ASSERT_GE(WaitForAddressTick(frame.get(), 8000), 0);
     EXPECT_EQ(label->GetLabel(), "http://" + address);
+}
+
+TEST_F(AddressTimerVeth, HostNameWithAnAmpersandAndBytesThatAreNotUtf8ShowsAsIs)
+{
+    REQUIRE_TEST_NETWORK("veth");
+    // A host name of its own, for this thread only (the timer ticks on it).
+    ASSERT_EQ(::unshare(CLONE_NEWUTS), 0) << "needs root";
+    const std::string name = "pres&amp;hall-\xe9";
+    ASSERT_EQ(::sethostname(name.data(), name.size()), 0);
+
+    FrameUnderTest frame;
+    wxStaticText* label = UrlLabel(frame.get());
+    ASSERT_NE(label, nullptr);
+    ASSERT_TRUE(PumpUntil([&] { return label->GetLabel().StartsWith("http://"); }, 8000));
+    ASSERT_GE(WaitForAddressTick(frame.get(), 8000), 0);
+    EXPECT_EQ(label->GetLabelText(), wxString(L"Or http://pres&amp;hall-\uFFFD"));
+    EXPECT_EQ(label->GetLabel(), wxString(L"Or http://pres&&amp;hall-\uFFFD"));
+    EXPECT_TRUE(ShownWhole(label));
 }

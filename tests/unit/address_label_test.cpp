@@ -136,3 +136,15 @@ TEST(AddressTick, ServerDownChangesOnlyTheStatusAndKeepsTheRotation)
     t = orvantis::RunAddressTick(true, tick, 80, open);
     EXPECT_EQ(t.label, "Or http://PODIUM-PC");
 }
+
+TEST(AddressLabel, HostNamesThatAreNotUtf8ShowLossilyDecoded)
+{
+    // Latin-1 bytes, a name cut inside a character at the slot's end, and a
+    // valid name beside them.
+    FakeLookup latin1({"10.0.0.2"}, "pr\xe9sentation");
+    EXPECT_EQ(FormatAddressLabel(BuildAddressTable(latin1), 2, 8888), wxString(L"Or http://pr\uFFFDsentation:8888"));
+    FakeLookup cut({"10.0.0.2"}, std::string(62, 'a') + "\xc3\xa9");
+    EXPECT_EQ(FormatAddressLabel(BuildAddressTable(cut), 2, 80), wxString(L"Or http://") + wxString(62, 'a') + L"\uFFFD");
+    FakeLookup utf8({"10.0.0.2"}, "b\xc3\xbchne & saal");
+    EXPECT_EQ(FormatAddressLabel(BuildAddressTable(utf8), 2, 80), wxString(L"Or http://b\u00fchne & saal"));
+}

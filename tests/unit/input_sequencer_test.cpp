@@ -3,16 +3,24 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <mutex>
 #include <random>
 #include <sstream>
 #include <thread>
 #include <vector>
+
+#ifndef _WIN32
+#include <sys/fsuid.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
 
 #include <wx/image.h>
 #include <wx/init.h>
@@ -20,6 +28,7 @@
 
 #include "control/DesktopController.h"
 #include "control/InputSequencer.h"
+#include "platform/FileReplace.h"
 
 using namespace orvantis;
 
@@ -365,3 +374,66 @@ TEST_F(ScreenshotTest, CaptureWaitsForAKeyPressInProgress)
     ASSERT_EQ(events.back().type, Event::Grab) << "the screen was copied while a key was still held";
     EXPECT_EQ(grabber.grabs, 1);
 }
+
+#ifndef _WIN32
+TEST_F(ScreenshotTest, NamesPlantedInTheFolderAreNeverWrittenThrough)
+{
+    namespace fs = std::filesystem;
+    const std::string notes = dir + "/notes.txt";
+    std::ofstream(notes) << "the user's notes";
+    const std::string path = dir + "/ss.jpg";
+    const std::string part = path + ".part";
+    const std::string created = dir + "/created-by-a-link";
+
+    // A link to the user's file, a dangling link and a second name of the
+    // user's file, each under the name the screenshot used to be written to.
+    const std::vector<std::function<void()>> plants = {
+        [&] { fs::create_symlink(notes, part); },
+        [&] { fs::create_symlink(created, part); },
+        [&] { fs::create_hard_link(notes, part); },
+    };
+    for (const auto& plant : plants) {
+        std::error_code ignored;
+        fs::remove(part, ignored);
+        plant();
+        ASSERT_TRUE(ReplaceScreenshotFile(wxString::FromUTF8(path.c_str()), "new capture"));
+        EXPECT_EQ(Read(notes), "the user's notes");
+        EXPECT_FALSE(fs::exists(created));
+        EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(path)));
+        EXPECT_EQ(Read(path), "new capture");
+    }
+    // Nothing of ours is left beside it.
+    std::vector<std::string> names;
+    for (const auto& e : fs::directory_iterator(dir))
+        names.push_back(e.path().filename().string());
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{"notes.txt", "ss.jpg", "ss.jpg.part"}));
+
+    // Nor is a link at the screenshot's own name followed when the folder
+    // takes no new file and the file has to be written in place.
+    fs::remove(path);
+    fs::create_symlink(notes, path);
+    EXPECT_FALSE(OverwriteFileInPlace(wxString::FromUTF8(path.c_str()), "in place"));
+    EXPECT_EQ(Read(notes), "the user's notes");
+}
+
+TEST_F(ScreenshotTest, ReadOnlyFolderWithAWritableFileGetsItRewrittenInPlace)
+{
+    const std::string path = dir + "/ss.jpg";
+    std::ofstream(path) << "previous capture";
+    ASSERT_EQ(::chmod(path.c_str(), 0666), 0);
+    ASSERT_EQ(::chmod(dir.c_str(), 0755), 0);
+    // As another user, on a thread of its own: the folder is read-only to
+    // it, the file is not. (Changing the file-system user drops root's
+    // override of permissions for this thread only.)
+    bool replaced = false;
+    std::thread other([&] {
+        if (::geteuid() == 0)
+            ::setfsuid(65534);
+        replaced = ReplaceScreenshotFile(wxString::FromUTF8(path.c_str()), "new capture");
+    });
+    other.join();
+    EXPECT_TRUE(replaced);
+    EXPECT_EQ(Read(path), "new capture");
+}
+#endif

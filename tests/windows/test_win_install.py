@@ -4,6 +4,7 @@ from the folder it was installed to, and the uninstaller taking it all
 away again."""
 
 import os
+import shlex
 import sys
 import unittest
 import zipfile
@@ -51,14 +52,20 @@ class Installer(unittest.TestCase):
         desktop = wine.unix_path(wine.expand("%USERPROFILE%") + "\\Desktop")
         self.assertFalse(os.path.exists(os.path.join(desktop, "Orvantis.lnk")))
 
-        # Add/Remove Programs lists it for this user.
+        # Add/Remove Programs lists it for this user, under the names and
+        # the version that the installed program carries itself, with the
+        # icon of the installed program and where it went.
         entry = wine.registry_values(UNINSTALL_KEY)
         self.assertIsNotNone(entry, "no uninstall entry under HKCU")
-        self.assertEqual(entry["DisplayName"], "Orvantis")
+        carried = wh.version_strings(os.path.join(folder, "orvantis.exe"))
+        self.assertEqual(entry["DisplayName"], carried["ProductName"])
+        self.assertEqual(entry["Publisher"], carried["CompanyName"])
+        self.assertEqual(entry["DisplayVersion"], carried["ProductVersion"])
         self.assertEqual(entry["DisplayVersion"], wh.project_version())
-        self.assertEqual(entry["Publisher"], "The Orvantis developers")
-        self.assertEqual(entry["DisplayIcon"].lower(), ('"%s\\orvantis.exe",0' % folder_win).lower())
-        self.assertEqual(entry["UninstallString"].lower(), ('"%s\\uninstall.exe"' % folder_win).lower())
+        icon, _, index = entry["DisplayIcon"].rpartition(",")
+        self.assertTrue(os.path.samefile(wine.unix_path(icon.strip('"')), os.path.join(folder, "orvantis.exe")))
+        self.assertEqual(index, "0")
+        self.assertTrue(os.path.samefile(wine.unix_path(entry["InstallLocation"]), folder))
 
         # Started as the shortcut starts it, the program serves the page and
         # its pictures from its folder and keeps its screenshot there.
@@ -76,9 +83,14 @@ class Installer(unittest.TestCase):
         self.assertTrue(os.path.isfile(os.path.join(folder, "ss.jpg")))
         p.close()
 
-        # The uninstaller (it runs on from a copy of itself) removes the
-        # folder with the screenshot, the shortcut and the entry.
-        r = wine.run([os.path.join(folder, "uninstall.exe"), "/S"], timeout=60)
+        # The uninstall command the entry gives (the uninstaller runs on from
+        # a copy of itself) removes the folder with the screenshot, the
+        # shortcut and the entry.
+        uninstall = shlex.split(entry["QuietUninstallString"].replace("\\", "\\\\"))
+        self.assertTrue(os.path.samefile(wine.unix_path(uninstall[0]), os.path.join(folder, "uninstall.exe")))
+        self.assertTrue(os.path.samefile(wine.unix_path(entry["UninstallString"].strip('"')),
+                                         wine.unix_path(uninstall[0])))
+        r = wine.run(uninstall, timeout=60)
         self.assertEqual(r.returncode, 0, r.stdout + r.stderr)
         wait_until(lambda: not os.path.exists(folder), 30, step=0.2, what="the uninstaller to remove " + folder)
         self.assertFalse(os.path.exists(lnk))

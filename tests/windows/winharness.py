@@ -60,6 +60,26 @@ def project_version():
         return re.search(r"project\(Orvantis VERSION ([0-9.]+)", f.read()).group(1)
 
 
+def version_strings(path):
+    """The StringFileInfo values of a Windows program's version resource,
+    {"ProductName": ..., "CompanyName": ..., ...}."""
+    with open(path, "rb") as f:
+        data = f.read()
+    values = {}
+    for key in ("CompanyName", "FileDescription", "FileVersion", "ProductName", "ProductVersion"):
+        at = data.find((key + "\0").encode("utf-16-le"))
+        if at < 0:
+            continue
+        at += 2 * (len(key) + 1)
+        while data[at:at + 2] == b"\0\0":  # padding to the value
+            at += 2
+        end = at
+        while data[end:end + 2] != b"\0\0":
+            end += 2
+        values[key] = data[at:end].decode("utf-16-le")
+    return values
+
+
 def installer():
     """The installer that scripts/windows/build.sh made."""
     path = os.path.join(BUILD_DIR, "Orvantis-%s-Setup.exe" % project_version())
