@@ -7,6 +7,7 @@ import os
 import subprocess
 import sys
 import tempfile
+import threading
 import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
@@ -113,6 +114,44 @@ class WlrootsBackend(unittest.TestCase):
         # desktop's blue is far beyond.
         self.assertLess(float(figures["mean"]), 2.0, compare.stdout)
         self.assertLess(int(figures["p99"]), 24, compare.stdout)
+
+
+class X11WindowInTheSession(unittest.TestCase):
+    def test_keys_and_the_click_reach_a_focused_xwayland_window_too(self):
+        # Many presentation programs still run through XWayland: what the
+        # compositor's virtual devices send reaches them as well.
+        program = session.program()
+        xev = None
+        try:
+            program.start()
+            session.window_of(program.proc.pid)
+            xev = session.spawn(["xev", "-event", "keyboard", "-event", "button"], stdout=subprocess.PIPE,
+                                text=True)
+            wait_until(lambda: session.window_of(xev.pid)[2], 20, step=0.1, what="xev's window to have the focus")
+            session.point_at(xev.pid)
+            for path in ("/next?", "/prev?", "/click?"):
+                self.assertEqual(parse(get(program.port, path))[0], "HTTP/1.1 200 OK")
+            # xev prints each event as a few lines; its first says what it is.
+            lines = []
+            threading.Thread(target=lambda: lines.extend(xev.stdout), daemon=True).start()
+            wait_until(lambda: any(line.startswith("ButtonRelease") for line in lines[:-2]), 10, step=0.1,
+                       what="xev to see the click")
+            events = [(line.split()[0], detail) for line, detail in zip(lines, lines[2:])
+                      if line.startswith(("KeyPress", "KeyRelease", "ButtonPress", "ButtonRelease"))]
+            self.assertEqual([(kind, d.split("keysym ")[1].split(")")[0] if "keysym" in d else d.split(",")[1].strip())
+                              for kind, d in events],
+                             [("KeyPress", "0xff56, Next"), ("KeyRelease", "0xff56, Next"),
+                              ("KeyPress", "0xff55, Prior"), ("KeyRelease", "0xff55, Prior"),
+                              ("ButtonPress", "button 1"), ("ButtonRelease", "button 1")])
+        except BaseException:
+            report(program)
+            raise
+        finally:
+            if xev:
+                xev.terminate()
+                xev.wait(10)
+                xev.stdout.close()
+            program.cleanup()
 
 
 class ForcedBackend(unittest.TestCase):

@@ -180,7 +180,8 @@ class Session:
             self.logs.append(log)
             kw.setdefault("stdout", log)
             kw.setdefault("stderr", subprocess.STDOUT)
-        p = subprocess.Popen(self.as_user(args), env=self.user_env(extra_env), stdin=subprocess.DEVNULL, **kw)
+        kw.setdefault("stdin", subprocess.DEVNULL)
+        p = subprocess.Popen(self.as_user(args), env=self.user_env(extra_env), **kw)
         self.procs.append(p)
         return p
 
