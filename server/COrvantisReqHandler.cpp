@@ -99,7 +99,7 @@ COrvantisReqHandler::~COrvantisReqHandler()
         // An answer cut short, or one abandoned because the program closes,
         // ends with a reset: the phone then reports an error instead of
         // showing a picture that looks whole but is not.
-        if (m_cutShort || Count().TransferStop().load())
+        if (m_cutShort || Count().StopSignal().load())
             orvantis::ResetOnClose(*m_socket);
         // The connection was accepted with wxSOCKET_BLOCK and never reports
         // events, so no GUI-thread code refers to it: Destroy() shuts it down
@@ -116,7 +116,7 @@ wxThread::ExitCode COrvantisReqHandler::Entry()
         return 0;
 
     const std::size_t n = orvantis::ReceiveOnce(*m_socket, m_requestBuf, kRequestBufferBytes,
-                                                kConnectionTimeoutMs, &Count().TransferStop());
+                                                kConnectionTimeoutMs, &Count().StopSignal());
     if (n < 1 || n > kRequestBufferBytes)
         return 0;
 
@@ -177,18 +177,18 @@ wxThread::ExitCode COrvantisReqHandler::Entry()
 void COrvantisReqHandler::SendResponse(int status, const std::string& contentType, const void* body,
                                        std::size_t length)
 {
-    SocketSink sink(*m_socket, Count().TransferStop(), m_cutShort);
+    SocketSink sink(*m_socket, Count().StopSignal(), m_cutShort);
     orvantis::SendResponseTo(sink, status, contentType, body, length);
 }
 
 void COrvantisReqHandler::SendControlPage(const std::string& message, std::time_t timestamp)
 {
-    SocketSink sink(*m_socket, Count().TransferStop(), m_cutShort);
+    SocketSink sink(*m_socket, Count().StopSignal(), m_cutShort);
     orvantis::SendControlPageTo(sink, message, m_imgWidth, m_imgHeight, static_cast<long>(timestamp));
 }
 
 bool COrvantisReqHandler::SendFile(const wxString& fileName, const std::string& contentType)
 {
-    SocketSink sink(*m_socket, Count().TransferStop(), m_cutShort);
+    SocketSink sink(*m_socket, Count().StopSignal(), m_cutShort);
     return orvantis::SendFileTo(sink, orvantis::LocateInWorkingDirectory(fileName), contentType);
 }

@@ -67,7 +67,7 @@ public:
 
     // Raised once the program closes: workers stop their transfers at once.
     void StopTransfers() { m_stop.store(true); }
-    const std::atomic<bool>& TransferStop() const { return m_stop; }
+    const std::atomic<bool>& StopSignal() const { return m_stop; }
 
 private:
     mutable std::mutex m_mutex;
