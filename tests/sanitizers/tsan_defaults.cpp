@@ -11,6 +11,10 @@
 // their stacks would hide every race in the program's own code between a
 // worker and the GUI thread.
 //
+// Cairo's device lock and Xlib's display lock are taken in both orders on
+// the GUI thread while drawing (by cairo and Xlib alone); that possible
+// deadlock is theirs and is matched by cairo's function.
+//
 // ATK unlocks, at exit, a mutex that GLib has already freed; its functions
 // carry no symbols, so that one report is matched by library, and only as a
 // mutex misuse.
@@ -42,7 +46,8 @@ extern "C" const char* __tsan_default_suppressions()
            "race:libdbus-1.so.3\n"
            "race:libatk-bridge-2.0.so.0\n"
            "race:libatspi.so.0\n"
-           "deadlock:libglib-2.0.so.0\n";
+           "deadlock:libglib-2.0.so.0\n"
+           "deadlock:cairo_device_acquire\n";
 }
 
 extern "C" const char* __tsan_default_options()
