@@ -4,6 +4,7 @@
 // (ui), which shows what the listener reports.
 
 #include <chrono>
+#include <cstddef>
 #include <memory>
 
 #include "control/SystemDesktop.h"
@@ -18,7 +19,9 @@ public:
     // The desktop, with the gate open on its operations, and a listener that
     // has not started yet.
     ProgramParts();
-    // Finish() if it has not run.
+    // Finish() if it has not run. When a worker outlived it, the parts that
+    // worker may still reach (the gate, the count, the listener and the
+    // desktop) are left to the system rather than destroyed under it.
     ~ProgramParts();
     ProgramParts(const ProgramParts&) = delete;
     ProgramParts& operator=(const ProgramParts&) = delete;
@@ -32,9 +35,11 @@ public:
     bool InputAvailable() const;
 
     // At exit, after the main window is gone: waits at most `timeout` for
-    // the workers still winding down (each ends within its 2 s waits).
-    // True when none is left.
+    // the workers still winding down (told to stop when the window closed,
+    // each ends within a fifth of a second of its current step). True when
+    // none is left.
     bool Finish(std::chrono::milliseconds timeout);
+    std::size_t WorkersAlive() const { return m_workers ? m_workers->Alive() : 0; }
 
 private:
     struct NoticeTarget;
@@ -45,8 +50,8 @@ private:
     std::shared_ptr<NoticeTarget> m_notices;
 
     std::unique_ptr<SystemDesktop> m_desktop;
-    UseGate m_gate;
-    WorkerCount m_workers;
+    std::unique_ptr<UseGate> m_gate;
+    std::unique_ptr<WorkerCount> m_workers;
     std::unique_ptr<Listener> m_listener;
     bool m_finished = false;
 };

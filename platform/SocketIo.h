@@ -6,6 +6,7 @@
 // connections open, a wait would write past the set and corrupt the stack.
 // Connection threads therefore wait and transfer through these calls.
 
+#include <atomic>
 #include <cstddef>
 
 #include <wx/socket.h>
@@ -34,28 +35,43 @@ void UseNonBlockingDescriptor(wxSocketBase& socket);
 // arrived, as opposed to a connection that is still silent.
 bool HasDataWaiting(wxSocketBase& socket);
 
+// Raised when the program closes: every wait of a transfer below looks at it
+// at least five times a second and ends once it is set.
+using TransferStop = std::atomic<bool>;
+
 // One receive: waits at most `timeoutMs` for data, then takes what has
 // arrived, up to `capacity` bytes. Returns the byte count, 0 when nothing
-// came in time, the peer closed, or the receive failed.
-std::size_t ReceiveOnce(wxSocketBase& socket, void* buffer, std::size_t capacity, int timeoutMs);
+// came in time, the peer closed, the receive failed or `stop` was raised.
+std::size_t ReceiveOnce(wxSocketBase& socket, void* buffer, std::size_t capacity, int timeoutMs,
+                        const TransferStop* stop = nullptr);
 
 // Sends all `length` bytes, waiting for the peer to take them; gives up when
-// the peer takes nothing for `stallTimeoutMs` or the connection fails.
-// A slow peer that keeps taking bytes (a phone on a weak WiFi link) gets
-// the whole answer however long it takes: progress is judged by the bytes
-// that leave the send queue, not by the system calling the socket writable,
-// which on Linux waits until a third of a large send buffer is free.
+// the peer is gone (see below), the connection fails or `stop` is raised.
+// A slow peer (a phone on a weak WiFi link) gets the whole answer however
+// long it takes, as long as it keeps answering:
+// - On Linux the peer counts as gone when it has sent no acknowledgement of
+//   any kind for `stallTimeoutMs`, or its receive window stayed shut that
+//   long (it stopped reading). A lossy link, where the oldest byte waits
+//   seconds for its retransmission while the peer keeps sending duplicate
+//   and selective acknowledgements, is not a gone peer. A peer that answers
+//   but takes fewer than 64 KB in 30 s is given up on too, so a trickle
+//   cannot hold a worker for ever.
+// - On Windows the limit applies to a wait in which the peer took nothing:
+//   the system calls the socket writable as soon as any room is free.
 // Returns the number of bytes handed over.
-std::size_t SendAll(wxSocketBase& socket, const void* data, std::size_t length, int stallTimeoutMs);
+std::size_t SendAll(wxSocketBase& socket, const void* data, std::size_t length, int stallTimeoutMs,
+                    const TransferStop* stop = nullptr);
 
-// Out of descriptors, a pending connection cannot be accepted; it stays
-// queued, and the listener reports it again at once, for ever. Call this
-// when accepting failed: it releases a descriptor kept in reserve, accepts
-// the connection and closes it at once, then takes the reserve again.
-// Returns true when a connection was shed that way, false when none was
-// pending or descriptors are not what is missing. Only the thread that
-// accepts may call it.
-bool ShedPendingConnection(wxSocketServer& server);
+// Makes the closing of this connection a reset rather than an orderly end,
+// and drops whatever is still unsent: the peer sees an error instead of an
+// answer that looks whole but is cut short.
+void ResetOnClose(wxSocketBase& socket);
+
+// True when the process has no descriptor left to open, as when accepting
+// fails for that reason: a pending connection then stays queued, and the
+// listener reports it again at once. Always false where sockets are not
+// descriptors with a small per-process limit.
+bool DescriptorsExhausted();
 
 // Lets the process hold as many descriptors as the system allows it, so a
 // burst of connections is not refused at the default soft limit.

@@ -2,10 +2,13 @@
 
 #include <cerrno>
 #include <chrono>
+#include <cstddef>
 #include <cstdint>
 
 #include <fcntl.h>
 #include <linux/sockios.h>
+#include <linux/tcp.h>
+#include <netinet/in.h>
 #include <poll.h>
 #include <sys/ioctl.h>
 #include <sys/resource.h>
@@ -17,6 +20,20 @@ namespace orvantis {
 namespace {
 
 constexpr wxSOCKET_T kNoSocket = wxSOCKET_T(-1);
+
+// The longest single wait of a transfer: how soon a raised stop is seen.
+constexpr int kWaitSliceMs = 200;
+
+bool Stopped(const TransferStop* stop)
+{
+    return stop && stop->load(std::memory_order_relaxed);
+}
+
+std::int64_t NowMs()
+{
+    using namespace std::chrono;
+    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+}
 
 // Waits for `events` on `fd`; false on time-out, error or hang-up without data.
 bool WaitFor(wxSOCKET_T fd, short events, int timeoutMs)
@@ -62,12 +79,17 @@ bool HasDataWaiting(wxSocketBase& socket)
     return fd != kNoSocket && ::ioctl(fd, FIONREAD, &waiting) == 0 && waiting > 0;
 }
 
-std::size_t ReceiveOnce(wxSocketBase& socket, void* buffer, std::size_t capacity, int timeoutMs)
+std::size_t ReceiveOnce(wxSocketBase& socket, void* buffer, std::size_t capacity, int timeoutMs,
+                        const TransferStop* stop)
 {
     const wxSOCKET_T fd = socket.GetSocket();
     if (fd == kNoSocket || capacity == 0)
         return 0;
+    const std::int64_t deadline = NowMs() + timeoutMs;
+    bool waited = false;
     for (;;) {
+        if (Stopped(stop))
+            return 0;
         const ssize_t n = ::recv(fd, buffer, capacity, 0);
         if (n > 0)
             return static_cast<std::size_t>(n);
@@ -77,106 +99,124 @@ std::size_t ReceiveOnce(wxSocketBase& socket, void* buffer, std::size_t capacity
             continue;
         if (errno != EAGAIN && errno != EWOULDBLOCK)
             return 0;
-        if (!WaitFor(fd, POLLIN, timeoutMs))
+        // One wait only (in slices, to see a stop): after it, take what is
+        // there.
+        if (waited)
             return 0;
-        timeoutMs = 0;  // one wait only: after it, take what is there
+        const int left = static_cast<int>(deadline - NowMs());
+        if (left <= 0)
+            return 0;
+        waited = WaitFor(fd, POLLIN, left < kWaitSliceMs ? left : kWaitSliceMs);
     }
 }
 
 namespace {
 
-// Bytes handed to the system for this connection that the peer has not yet
-// acknowledged; -1 when the system does not say.
-long Unacknowledged(wxSOCKET_T fd)
+// A peer that answers must still take this many bytes in every period, or
+// the transfer is given up.
+constexpr std::uint64_t kMinProgressBytes = 64 * 1024;
+constexpr std::int64_t kMinProgressPeriodMs = 30000;
+
+// What the system knows of the peer's side of a connection.
+struct PeerState {
+    long unacknowledged = -1;  // bytes sent but not yet acknowledged; -1 unknown
+    bool infoKnown = false;    // the fields below are valid
+    std::int64_t msSinceAck = 0;  // since the last acknowledgement of any kind
+    bool windowShut = false;      // the peer advertises no room to receive
+    std::uint64_t acknowledged = 0;  // bytes it has acknowledged so far
+};
+
+PeerState Observe(wxSOCKET_T fd)
 {
+    PeerState state;
     int queued = 0;
-    return ::ioctl(fd, SIOCOUTQ, &queued) == 0 ? queued : -1;
+    if (::ioctl(fd, SIOCOUTQ, &queued) == 0)
+        state.unacknowledged = queued;
+    tcp_info info{};
+    socklen_t length = sizeof info;
+    if (::getsockopt(fd, IPPROTO_TCP, TCP_INFO, &info, &length) == 0 &&
+        length >= offsetof(tcp_info, tcpi_snd_wnd) + sizeof info.tcpi_snd_wnd) {
+        state.infoKnown = true;
+        state.msSinceAck = info.tcpi_last_ack_recv;
+        state.windowShut = info.tcpi_snd_wnd == 0;
+        state.acknowledged = info.tcpi_bytes_acked;
+    }
+    return state;
 }
 
-std::int64_t NowMs()
+// Whether a peer that left the send queue standing since the last look
+// still counts as taking the answer: it acknowledged bytes, or it keeps
+// answering with room to receive (a lossy link between retransmissions).
+bool PeerStillTaking(const PeerState& before, const PeerState& now, int stallTimeoutMs)
 {
-    using namespace std::chrono;
-    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+    if (now.unacknowledged >= 0 && before.unacknowledged >= 0 && now.unacknowledged < before.unacknowledged)
+        return true;
+    return now.infoKnown && now.msSinceAck < stallTimeoutMs && !now.windowShut;
 }
 
 }  // namespace
 
-std::size_t SendAll(wxSocketBase& socket, const void* data, std::size_t length, int stallTimeoutMs)
+std::size_t SendAll(wxSocketBase& socket, const void* data, std::size_t length, int stallTimeoutMs,
+                    const TransferStop* stop)
 {
     const wxSOCKET_T fd = socket.GetSocket();
     if (fd == kNoSocket)
         return 0;
-    // How often a waiting send looks at the send queue for progress.
-    constexpr int kProgressCheckMs = 200;
     const char* p = static_cast<const char*>(data);
     std::size_t sent = 0;
-    long queued = Unacknowledged(fd);
+    PeerState peer = Observe(fd);
     std::int64_t lastProgress = NowMs();
-    while (sent < length) {
+    std::int64_t periodStart = lastProgress;
+    std::uint64_t acknowledgedAtPeriodStart = peer.acknowledged;
+    while (sent < length && !Stopped(stop)) {
         const ssize_t n = ::send(fd, p + sent, length - sent, MSG_NOSIGNAL);
         if (n > 0) {
             sent += static_cast<std::size_t>(n);
-            queued = Unacknowledged(fd);
             lastProgress = NowMs();
+            peer.unacknowledged = -1;  // looked at again after the next wait
             continue;
         }
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK)
             break;
-        if (WaitFor(fd, POLLOUT, kProgressCheckMs))
+        if (WaitFor(fd, POLLOUT, kWaitSliceMs))
             continue;
-        // No room yet. A peer that keeps acknowledging bytes is making
-        // progress, however slowly; one that takes nothing at all for the
-        // whole limit is given up on.
-        const long now = Unacknowledged(fd);
-        if (now >= 0 && queued >= 0 && now < queued)
-            lastProgress = NowMs();
-        queued = now;
-        if (NowMs() - lastProgress >= stallTimeoutMs)
+        // No room yet: judge whether the peer is still there.
+        const PeerState now = Observe(fd);
+        const std::int64_t nowMs = NowMs();
+        if (PeerStillTaking(peer, now, stallTimeoutMs))
+            lastProgress = nowMs;
+        peer = now;
+        if (nowMs - lastProgress >= stallTimeoutMs)
             break;
+        if (now.infoKnown && nowMs - periodStart >= kMinProgressPeriodMs) {
+            if (now.acknowledged - acknowledgedAtPeriodStart < kMinProgressBytes)
+                break;  // a trickle
+            periodStart = nowMs;
+            acknowledgedAtPeriodStart = now.acknowledged;
+        }
     }
     return sent;
 }
 
-namespace {
-
-// A descriptor kept in reserve for shedding connections when the process
-// has none left (see ShedPendingConnection).
-int g_spareDescriptor = -1;
-
-void TakeSpareDescriptor()
+void ResetOnClose(wxSocketBase& socket)
 {
-    if (g_spareDescriptor < 0)
-        g_spareDescriptor = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+    const wxSOCKET_T fd = socket.GetSocket();
+    if (fd == kNoSocket)
+        return;
+    linger reset{1, 0};
+    ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
 }
 
-}  // namespace
-
-bool ShedPendingConnection(wxSocketServer& server)
+bool DescriptorsExhausted()
 {
-    const wxSOCKET_T fd = server.GetSocket();
-    if (fd == kNoSocket)
-        return false;
-    // Only when there is no descriptor to accept with: a connection that
-    // came in just after an accept found none pending is served as usual.
     const int probe = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
     if (probe >= 0) {
         ::close(probe);
         return false;
     }
-    pollfd p{fd, POLLIN, 0};
-    if (::poll(&p, 1, 0) <= 0 || !(p.revents & POLLIN))
-        return false;
-    if (g_spareDescriptor >= 0) {
-        ::close(g_spareDescriptor);
-        g_spareDescriptor = -1;
-    }
-    const int connection = ::accept4(fd, nullptr, nullptr, SOCK_CLOEXEC);
-    if (connection >= 0)
-        ::close(connection);
-    TakeSpareDescriptor();
-    return connection >= 0;
+    return errno == EMFILE || errno == ENFILE;
 }
 
 void RaiseDescriptorLimit()
@@ -186,7 +226,6 @@ void RaiseDescriptorLimit()
         limit.rlim_cur = limit.rlim_max;
         ::setrlimit(RLIMIT_NOFILE, &limit);
     }
-    TakeSpareDescriptor();
 }
 
 }  // namespace orvantis

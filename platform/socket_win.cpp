@@ -24,6 +24,23 @@ bool WaitFor(SOCKET s, bool forWrite, int timeoutMs)
     return rc > 0;
 }
 
+bool Stopped(const TransferStop* stop)
+{
+    return stop && stop->load(std::memory_order_relaxed);
+}
+
+// Waits as WaitFor does, for at most `timeoutMs` in all, in slices short
+// enough to see a raised stop within a fifth of a second.
+bool WaitInSlices(SOCKET s, bool forWrite, int timeoutMs, const TransferStop* stop)
+{
+    constexpr int kSliceMs = 200;
+    for (int left = timeoutMs; left > 0 && !Stopped(stop); left -= kSliceMs) {
+        if (WaitFor(s, forWrite, left < kSliceMs ? left : kSliceMs))
+            return true;
+    }
+    return false;
+}
+
 }  // namespace
 
 wxSocketFlags ListenerFlags()
@@ -53,24 +70,28 @@ bool HasDataWaiting(wxSocketBase& socket)
     return s != INVALID_SOCKET && ioctlsocket(s, FIONREAD, &waiting) == 0 && waiting > 0;
 }
 
-std::size_t ReceiveOnce(wxSocketBase& socket, void* buffer, std::size_t capacity, int timeoutMs)
+std::size_t ReceiveOnce(wxSocketBase& socket, void* buffer, std::size_t capacity, int timeoutMs,
+                        const TransferStop* stop)
 {
     const SOCKET s = socket.GetSocket();
     if (s == INVALID_SOCKET || capacity == 0)
         return 0;
     for (int attempt = 0; attempt < 2; ++attempt) {
+        if (Stopped(stop))
+            return 0;
         const int n = recv(s, static_cast<char*>(buffer), static_cast<int>(capacity), 0);
         if (n > 0)
             return static_cast<std::size_t>(n);
         if (n == 0 || WSAGetLastError() != WSAEWOULDBLOCK)
             return 0;
-        if (attempt == 0 && !WaitFor(s, false, timeoutMs))
+        if (attempt == 0 && !WaitInSlices(s, false, timeoutMs, stop))
             return 0;
     }
     return 0;
 }
 
-std::size_t SendAll(wxSocketBase& socket, const void* data, std::size_t length, int stallTimeoutMs)
+std::size_t SendAll(wxSocketBase& socket, const void* data, std::size_t length, int stallTimeoutMs,
+                    const TransferStop* stop)
 {
     // Windows reports a socket writable as soon as any room is free in its
     // send buffer, so a peer that keeps taking bytes, however slowly, never
@@ -80,7 +101,7 @@ std::size_t SendAll(wxSocketBase& socket, const void* data, std::size_t length, 
         return 0;
     const char* p = static_cast<const char*>(data);
     std::size_t sent = 0;
-    while (sent < length) {
+    while (sent < length && !Stopped(stop)) {
         const std::size_t chunk = length - sent > 0x10000000 ? 0x10000000 : length - sent;
         const int n = send(s, p + sent, static_cast<int>(chunk), 0);
         if (n > 0) {
@@ -89,13 +110,24 @@ std::size_t SendAll(wxSocketBase& socket, const void* data, std::size_t length, 
         }
         if (n == SOCKET_ERROR && WSAGetLastError() != WSAEWOULDBLOCK)
             break;
-        if (!WaitFor(s, true, stallTimeoutMs))
+        if (!WaitInSlices(s, true, stallTimeoutMs, stop))
             break;
     }
     return sent;
 }
 
-bool ShedPendingConnection(wxSocketServer&)
+void ResetOnClose(wxSocketBase& socket)
+{
+    const SOCKET s = socket.GetSocket();
+    if (s == INVALID_SOCKET)
+        return;
+    linger reset;
+    reset.l_onoff = 1;
+    reset.l_linger = 0;
+    setsockopt(s, SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&reset), sizeof reset);
+}
+
+bool DescriptorsExhausted()
 {
     // Sockets are handles on Windows, with no small per-process limit to
     // run out of.

@@ -18,24 +18,54 @@ constexpr int kConnectionTimeoutMs = 2000;
 
 class SocketSink : public orvantis::ByteSink {
 public:
-    explicit SocketSink(wxSocketBase& socket) : m_socket(socket) {}
+    SocketSink(wxSocketBase& socket, const orvantis::TransferStop& stop, bool& cutShort)
+        : m_socket(socket), m_stop(stop), m_cutShort(cutShort)
+    {
+    }
     void Write(const void* data, std::size_t length) override
     {
-        if (!m_broken && orvantis::SendAll(m_socket, data, length, kConnectionTimeoutMs) != length)
-            m_broken = true;
+        // Once an answer is cut short, the rest of it is not sent.
+        if (!m_cutShort && orvantis::SendAll(m_socket, data, length, kConnectionTimeoutMs, &m_stop) < length)
+            m_cutShort = true;
     }
-    bool Broken() const override { return m_broken; }
+    bool Broken() const override { return m_cutShort; }
 
 private:
     wxSocketBase& m_socket;
-    bool m_broken = false;
+    const orvantis::TransferStop& m_stop;
+    bool& m_cutShort;
 };
+
+// Ends a worker's count when its thread ends: C++ runs the destructors of a
+// thread's thread_local objects after the thread function has returned and
+// the toolkit's frames are gone (on POSIX even when the toolkit ends the
+// thread with pthread_exit()).
+struct CountEndsWithThread {
+    orvantis::WorkerCount* count = nullptr;
+    ~CountEndsWithThread()
+    {
+        if (count)
+            count->Ended();
+    }
+};
+thread_local CountEndsWithThread t_countEndsWithThread;
 
 }  // namespace
 
 namespace orvantis {
 WorkerLifetime::WorkerLifetime(WorkerCount& count) : m_count(count) { m_count.Started(); }
-WorkerLifetime::~WorkerLifetime() { m_count.Ended(); }
+
+WorkerLifetime::~WorkerLifetime()
+{
+    if (!m_endsWithThread)
+        m_count.Ended();
+}
+
+void WorkerLifetime::EndCountWithThread()
+{
+    t_countEndsWithThread.count = &m_count;
+    m_endsWithThread = true;
+}
 }  // namespace orvantis
 
 void COrvantisReqHandler::Start(wxSocketBase* socket, const wxSize& screenshotSize, orvantis::UseGate& gate,
@@ -67,6 +97,11 @@ COrvantisReqHandler::~COrvantisReqHandler()
     if (m_requestBuf)
         std::free(m_requestBuf);
     if (m_socket) {
+        // An answer cut short, or one abandoned because the program closes,
+        // ends with a reset: the phone then reports an error instead of
+        // showing a picture that looks whole but is not.
+        if (m_cutShort || Count().StopSignal().load())
+            orvantis::ResetOnClose(*m_socket);
         // The connection was accepted with wxSOCKET_BLOCK and never reports
         // events, so no GUI-thread code refers to it: Destroy() shuts it down
         // and, outside the main thread, deletes it right here, without
@@ -77,11 +112,12 @@ COrvantisReqHandler::~COrvantisReqHandler()
 
 wxThread::ExitCode COrvantisReqHandler::Entry()
 {
+    EndCountWithThread();
     if (!m_requestBuf || !m_gate.IsOpen())
         return 0;
 
     const std::size_t n = orvantis::ReceiveOnce(*m_socket, m_requestBuf, kRequestBufferBytes,
-                                                kConnectionTimeoutMs);
+                                                kConnectionTimeoutMs, &Count().StopSignal());
     if (n < 1 || n > kRequestBufferBytes)
         return 0;
 
@@ -142,18 +178,18 @@ wxThread::ExitCode COrvantisReqHandler::Entry()
 void COrvantisReqHandler::SendResponse(int status, const std::string& contentType, const void* body,
                                        std::size_t length)
 {
-    SocketSink sink(*m_socket);
+    SocketSink sink(*m_socket, Count().StopSignal(), m_cutShort);
     orvantis::SendResponseTo(sink, status, contentType, body, length);
 }
 
 void COrvantisReqHandler::SendControlPage(const std::string& message, std::time_t timestamp)
 {
-    SocketSink sink(*m_socket);
+    SocketSink sink(*m_socket, Count().StopSignal(), m_cutShort);
     orvantis::SendControlPageTo(sink, message, m_imgWidth, m_imgHeight, static_cast<long>(timestamp));
 }
 
 bool COrvantisReqHandler::SendFile(const wxString& fileName, const std::string& contentType)
 {
-    SocketSink sink(*m_socket);
+    SocketSink sink(*m_socket, Count().StopSignal(), m_cutShort);
     return orvantis::SendFileTo(sink, orvantis::LocateInWorkingDirectory(fileName), contentType);
 }

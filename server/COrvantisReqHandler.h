@@ -16,15 +16,24 @@
 
 namespace orvantis {
 // Keeps the count of live workers from the first moment of a worker's
-// construction to the last moment of its destruction: as a base listed
-// before wxThread it is built before and destroyed after the thread object.
+// construction until its thread has left the toolkit's thread code for
+// good: as a base listed before wxThread it is built before the thread
+// object; once the thread runs, the count is ended by the thread's own end,
+// after the toolkit has deleted the object and released its own locks. So
+// when the count reaches zero no worker touches the toolkit any more, and it
+// may be torn down. A worker whose thread never ran ends the count when it
+// is destroyed.
 class WorkerLifetime {
 protected:
     explicit WorkerLifetime(WorkerCount& count);
     ~WorkerLifetime();
+    // Called first thing on the worker's thread.
+    void EndCountWithThread();
+    WorkerCount& Count() const { return m_count; }
 
 private:
     WorkerCount& m_count;
+    bool m_endsWithThread = false;
 };
 }  // namespace orvantis
 
@@ -51,6 +60,8 @@ private:
     bool SendFile(const wxString& fileName, const std::string& contentType);
 
     wxSocketBase* m_socket;
+    // An answer could not be handed over whole.
+    bool m_cutShort = false;
     char* m_requestBuf;
     int m_imgWidth;
     int m_imgHeight;

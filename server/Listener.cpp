@@ -21,6 +21,12 @@ const wxSize kScreenshotDisplaySize(300, 225);
 // Connections taken per report of the listening socket.
 constexpr std::size_t kMaxAcceptsPerEvent = 4096;
 
+// How long accepting pauses when the process has no descriptor left: short
+// while workers ending keep freeing some (a flood of connections that end
+// at once), up to a tenth of a second while none come free.
+constexpr int kShortestPauseMs = 10;
+constexpr int kLongestPauseMs = 100;
+
 wxSocketServer* Listen(int port)
 {
     wxIPV4address address;
@@ -32,9 +38,13 @@ wxSocketServer* Listen(int port)
 
 wxBEGIN_EVENT_TABLE(Listener, wxEvtHandler)
     EVT_SOCKET(ID_SERVER_SOCKET, Listener::OnServerEvent)
+    EVT_TIMER(ID_ACCEPT_RESUME, Listener::OnResumeTimer)
 wxEND_EVENT_TABLE()
 
-Listener::Listener(UseGate& gate, WorkerCount& workers) : m_gate(gate), m_workers(workers) {}
+Listener::Listener(UseGate& gate, WorkerCount& workers)
+    : m_gate(gate), m_workers(workers), m_resume(this, ID_ACCEPT_RESUME)
+{
+}
 
 Listener::~Listener()
 {
@@ -65,13 +75,26 @@ void Listener::Start(ListenerObserver& observer)
 
 void Listener::Stop()
 {
+    m_resume.Stop();
     delete m_server;
     m_server = nullptr;
 }
 
 void Listener::OnServerEvent(wxSocketEvent& WXUNUSED(event))
 {
-    if (!m_server)
+    AcceptWaiting();
+}
+
+void Listener::OnResumeTimer(wxTimerEvent& WXUNUSED(event))
+{
+    AcceptWaiting();
+}
+
+void Listener::AcceptWaiting()
+{
+    // While accepting pauses, reports of the listening socket are left to
+    // the timer: without an accept the toolkit reports nothing more.
+    if (!m_server || m_resume.IsRunning())
         return;
     // Every connection that is waiting, not one per event, bounded so the
     // window stays responsive under a flood (what is left is reported
@@ -82,16 +105,14 @@ void Listener::OnServerEvent(wxSocketEvent& WXUNUSED(event))
     // workers first; every connection still gets its own worker within this
     // event, and its 2 s wait starts only then.
     std::vector<wxSocketBase*> accepted;
+    bool outOfDescriptors = false;
     while (accepted.size() < kMaxAcceptsPerEvent) {
         // The connection is used only by its worker thread, with blocking
         // waits; it never reports events to the GUI thread.
         wxSocketBase* socket = new wxSocketBase(wxSOCKET_BLOCK, wxSOCKET_BASE);
         if (!m_server->AcceptWith(*socket, false)) {
             socket->Destroy();
-            // None left, or no descriptor left for the next one: then it is
-            // closed unanswered rather than reported again at once.
-            if (ShedPendingConnection(*m_server))
-                continue;
+            outOfDescriptors = DescriptorsExhausted();
             break;
         }
         UseNonBlockingDescriptor(*socket);
@@ -102,6 +123,16 @@ void Listener::OnServerEvent(wxSocketEvent& WXUNUSED(event))
                           [](wxSocketBase* socket) { return HasDataWaiting(*socket); });
     for (wxSocketBase* socket : accepted)
         COrvantisReqHandler::Start(socket, kScreenshotDisplaySize, m_gate, m_workers);
+    // No descriptor for the next connection: it stays queued, and the system
+    // would report it again at once, keeping this thread busy for nothing.
+    // Accepting pauses briefly instead; the connections wait in the queue
+    // until workers ending free descriptors, and are then served. The pause
+    // grows while a pause freed none.
+    if (outOfDescriptors) {
+        m_pauseMs = accepted.empty() ? std::clamp(2 * m_pauseMs, kShortestPauseMs, kLongestPauseMs)
+                                     : kShortestPauseMs;
+        m_resume.StartOnce(m_pauseMs);
+    }
 }
 
 }  // namespace orvantis

@@ -4,6 +4,7 @@
 
 #include <wx/event.h>
 #include <wx/socket.h>
+#include <wx/timer.h>
 
 #include "server/UseGate.h"
 
@@ -11,8 +12,9 @@ namespace orvantis {
 
 class DesktopOperations;
 
-// The event id of the listening socket.
-enum { ID_SERVER_SOCKET = 19 };
+// The event ids of the listening socket and of the timer that ends a pause
+// in accepting.
+enum { ID_SERVER_SOCKET = 19, ID_ACCEPT_RESUME = 20 };
 
 // Told what became of the listener, on the GUI thread, while Start() runs.
 class ListenerObserver {
@@ -41,11 +43,16 @@ public:
 
 private:
     void OnServerEvent(wxSocketEvent& event);
+    void OnResumeTimer(wxTimerEvent& event);
+    void AcceptWaiting();
 
     UseGate& m_gate;
     WorkerCount& m_workers;
     wxSocketServer* m_server = nullptr;
     int m_serverPort = 80;
+    // Runs while accepting pauses because no descriptor is left.
+    wxTimer m_resume;
+    int m_pauseMs = 0;
 
     wxDECLARE_EVENT_TABLE();
 };

@@ -9,6 +9,7 @@
 // still queued for their turn give it up at once, and nothing inside waits
 // on the GUI thread: the wait is bounded by one desktop operation.
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstddef>
@@ -55,7 +56,7 @@ private:
 };
 
 // Counts the connection workers that are alive, so that the program can let
-// them finish before the toolkit is torn down.
+// them finish before the toolkit is torn down, and tells them when to stop.
 class WorkerCount {
 public:
     void Started();
@@ -64,10 +65,15 @@ public:
     // Waits until no worker is alive or the timeout passes; true when none is.
     bool WaitForNone(std::chrono::milliseconds timeout);
 
+    // Raised once the program closes: workers stop their transfers at once.
+    void StopTransfers() { m_stop.store(true); }
+    const std::atomic<bool>& StopSignal() const { return m_stop; }
+
 private:
     mutable std::mutex m_mutex;
     std::condition_variable m_none;
     std::size_t m_alive = 0;
+    std::atomic<bool> m_stop{false};
 };
 
 }  // namespace orvantis

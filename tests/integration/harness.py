@@ -229,6 +229,24 @@ def close_while_hammered(program, paths, warmup=1.5):
     return status, took
 
 
+class SlowLink:
+    """This namespace's loopback as a weak WiFi link: a token bucket of
+    `rate` with an Ethernet-sized MTU. With a queue of seconds the bucket
+    drops packets, the round trip grows to seconds and the sender waits for
+    retransmissions, as on a lossy link."""
+
+    def __init__(self, rate="256kbit", burst="64kb", latency="5s"):
+        self.line = "tc qdisc add dev lo root tbf rate %s burst %s latency %s" % (rate, burst, latency)
+
+    def __enter__(self):
+        subprocess.run("ip link set lo mtu 1500 && " + self.line, shell=True, check=True)
+        return self
+
+    def __exit__(self, *exc):
+        subprocess.run("tc qdisc del dev lo root; ip link set lo mtu 65536", shell=True)
+        return False
+
+
 def port_open(port):
     s = socket.socket()
     s.settimeout(0.5)

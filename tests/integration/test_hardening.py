@@ -7,6 +7,7 @@ import random
 import resource
 import shutil
 import socket
+import struct
 import subprocess
 import sys
 import tempfile
@@ -170,53 +171,100 @@ class Limits(unittest.TestCase):
                 sys.stderr.write("--- program output ---\n" + self.p.output())
             self.p.cleanup()
 
-    def test_a_big_screenshot_reaches_a_slow_phone_whole(self):
+    def test_a_big_screenshot_reaches_a_slow_lossy_phone_whole_and_a_stalled_one_is_dropped(self):
         paint_noise_on_the_screen()
         try:
             self.p = Program().start()
             size = len(parse(get(80, "/getss1"))[3])
             self.assertGreater(size, 1000000, "the screen is not busy enough to show the fault")
-            # A weak WiFi link: 512 kbit/s with an Ethernet-sized MTU on this
-            # namespace's loopback. The answer takes some 20 s, and the send
-            # buffer drains too slowly for the socket ever to count as
-            # writable within 2 s.
-            subprocess.run("ip link set lo mtu 1500 && tc qdisc add dev lo root tbf rate 512kbit burst 32kbit "
-                           "latency 400ms", shell=True, check=True)
-            try:
-                answer = get(80, "/getss2", timeout=120)
-            finally:
-                subprocess.run("tc qdisc del dev lo root; ip link set lo mtu 65536", shell=True)
-            _, _, headers, body = parse(answer)  # the whole announced length came
-            self.assertGreater(len(body), 1000000)
-            self.assertTrue(body.endswith(b"\xff\xd9"), "the JPEG was cut off")
+            time.sleep(0.5)
+            rest_threads, rest_fds, _ = resting(self.p)
+            # 256 kbit/s with a queue of seconds: packets are dropped, and
+            # between recoveries the peer acknowledges nothing new for
+            # seconds although it keeps answering.
+            with harness.SlowLink():
+                start = time.monotonic()
+                answer = get(80, "/getss2", timeout=180)
+                took = time.monotonic() - start
+                _, _, headers, body = parse(answer)  # the whole announced length came
+                sys.stderr.write("%d of %s bytes over the lossy link in %.1f s\n"
+                                 % (len(body), headers["content-length"], took))
+                self.assertGreater(len(body), 1000000)
+                self.assertTrue(body.endswith(b"\xff\xd9"), "the JPEG was cut off")
+                # A phone that stops reading on the same link still loses its
+                # worker about 2 s after its buffer is full.
+                stalled = harness.connect(80)
+                try:
+                    stalled.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, 4096)
+                    stalled.sendall(b"GET /getss3 HTTP/1.1\r\n\r\n")
+                    start = time.monotonic()
+                    wait_until(lambda: resting(self.p)[1] > rest_fds, 10, step=0.02, what="its connection")
+                    wait_for_rest(self.p, rest_threads, rest_fds, timeout=30)
+                    dropped = time.monotonic() - start
+                finally:
+                    stalled.close()
+                sys.stderr.write("a reader that stopped lost its worker %.1f s after its request\n" % dropped)
+                self.assertLess(dropped, 10)
         finally:
             harness.x("xsetroot", "-solid", "black")
 
     @unittest.skipIf(os.environ.get("ORVANTIS_SANITIZED"),
                      "UBSan's own type checks open a pipe and report errors when no descriptor is left")
-    def test_out_of_descriptors_the_window_does_not_spin_and_serves_once_they_are_free(self):
+    def test_out_of_descriptors_under_a_flood_the_window_answers_and_a_page_follows_once_they_are_free(self):
         self.p = Program()
         limit = 128
         self.p.start(preexec=lambda: resource.setrlimit(resource.RLIMIT_NOFILE, (limit, limit)))
         self.p.main_window()
+        stop = threading.Event()
+        flooded = [0]
+
+        def flood():
+            # Connects and resets at once, as fast as one client can.
+            while not stop.is_set():
+                s = socket.socket()
+                s.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
+                s.settimeout(2)
+                try:
+                    s.connect(("127.0.0.1", 80))
+                    flooded[0] += 1
+                except OSError:
+                    pass
+                finally:
+                    s.close()
+
+        flooder = threading.Thread(target=flood, daemon=True)
         idle = []
         try:
             for _ in range(600):
                 idle.append(harness.connect(80))
+            flooder.start()
+            time.sleep(1)
             before = cpu_seconds(self.p.proc.pid)
-            time.sleep(3)
+            time.sleep(6)
             used = cpu_seconds(self.p.proc.pid) - before
-            sys.stderr.write("CPU used in 3 s with no descriptors left: %.2f s\n" % used)
-            self.assertLess(used, 0.5, "the program spins while it cannot accept")
-        finally:
+            sys.stderr.write("CPU used in 6 s of a flood with no descriptors left: %.2f s (%d connects)\n"
+                             % (used, flooded[0]))
+            self.assertLess(used, 1.5, "the program spins while it cannot accept")
+            # The idle connections end; the flood goes on.
             for s in idle:
                 s.close()
-        # The idle connections it did accept end within their 2 s; then a
-        # page is served at once.
-        time.sleep(2.5)
-        start = time.monotonic()
-        self.assertEqual(parse(get(80, "/"))[0], "HTTP/1.1 200 OK")
-        self.assertLess(time.monotonic() - start, 1.0)
+            idle = []
+            start = time.monotonic()
+            self.assertEqual(parse(get(80, "/", timeout=20))[0], "HTTP/1.1 200 OK")
+            took = time.monotonic() - start
+            sys.stderr.write("a page %.2f s after the descriptors came free, under the flood\n" % took)
+            self.assertLess(took, 3.0)
+            # The window still takes the user's close at once.
+            start = time.monotonic()
+            self.assertEqual(self.p.close(timeout=20), 0)
+            took = time.monotonic() - start
+            sys.stderr.write("closed under the flood in %.2f s (%d connects in all)\n" % (took, flooded[0]))
+            self.assertLess(took, 5.0)
+        finally:
+            stop.set()
+            for s in idle:
+                s.close()
+            flooder.join(10)
 
     @unittest.skipUnless(os.geteuid() == 0, "mounting a small file system needs root")
     def test_a_full_disk_leaves_the_previous_screenshot_whole(self):
@@ -271,7 +319,11 @@ class TeardownUnderLoad(unittest.TestCase):
             self.assertEqual(p.proc.wait(3), 0, p.output())
             sys.stderr.write("window closed and program ended in %.2f s\n" % (time.monotonic() - start))
             probe.settle(quiet=0.5)
-            after = [t for e, t in probe.key_times if e.startswith("KEY_DOWN") and t > closed_at]
+            # Under a sanitizer the GUI thread, behind 400 starting threads,
+            # takes up to a second more to reach the close: presses in that
+            # time came before the program knew of it.
+            grace_ms = 1000 if os.environ.get("ORVANTIS_SANITIZED") else 0
+            after = [t for e, t in probe.key_times if e.startswith("KEY_DOWN") and t > closed_at + grace_ms]
             self.assertLessEqual(len(after), 1, "%d key presses reached the desktop after the close" % len(after))
             # Nothing of it is left running: a new start is not refused.
             again = Program(workdir=p.workdir, home=p.home).start()
@@ -280,6 +332,46 @@ class TeardownUnderLoad(unittest.TestCase):
             again.cleanup()
         finally:
             probe.stop()
+            p.cleanup()
+
+    def test_closing_mid_download_resets_the_phone_and_ends_within_3_s(self):
+        paint_noise_on_the_screen()
+        p = Program().start()
+        try:
+            window = p.main_window()
+            self.assertGreater(len(parse(get(80, "/getss1"))[3]), 1000000)
+            with harness.SlowLink():
+                phone = harness.connect(80, timeout=60)
+                phone.sendall(b"GET /getss2 HTTP/1.1\r\n\r\n")
+                got = [0, None]
+
+                def read():
+                    try:
+                        while True:
+                            data = phone.recv(65536)
+                            if not data:
+                                got[1] = "closed"
+                                return
+                            got[0] += len(data)
+                    except OSError as e:
+                        got[1] = e
+
+                reader = threading.Thread(target=read, daemon=True)
+                reader.start()
+                time.sleep(4)
+                start = time.monotonic()
+                harness.x(harness.tool("xclose"), window)
+                status = p.proc.wait(20)
+                took = time.monotonic() - start
+                reader.join(60)
+                phone.close()
+            sys.stderr.write("closed mid-download: ended in %.2f s, the phone got %d bytes and %r\n"
+                             % (took, got[0], got[1]))
+            self.assertEqual(status, 0, p.output())
+            self.assertLess(took, 3.0)
+            self.assertIsInstance(got[1], ConnectionResetError, "the phone was not told its picture is cut off")
+        finally:
+            harness.x("xsetroot", "-solid", "black")
             p.cleanup()
 
     def test_closing_the_window_while_clients_hammer(self):
