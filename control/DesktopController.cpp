@@ -66,7 +66,7 @@ bool DesktopController::SendKeyPress(int keyCode, int modifiers)
 {
     // Should the lock fail, the key is sent all the same, without it.
     wxMutexLocker lock(m_mutex);
-    if (IsClosed())
+    if (IsClosed() || !m_input.Ready())
         return false;
     InputSequencer(m_input, m_sleep).KeyPress(keyCode, modifiers);
     return true;
@@ -75,7 +75,7 @@ bool DesktopController::SendKeyPress(int keyCode, int modifiers)
 bool DesktopController::SendMouseClick()
 {
     wxMutexLocker lock(m_mutex);
-    if (IsClosed())
+    if (IsClosed() || !m_input.Ready())
         return false;
     InputSequencer(m_input, m_sleep).MouseClick();
     return true;
