@@ -69,7 +69,8 @@ bool DesktopController::SendKeyPress(int keyCode, int modifiers)
     if (IsClosed() || !m_input.Ready())
         return false;
     InputSequencer(m_input, m_sleep).KeyPress(keyCode, modifiers);
-    return true;
+    // The desktop may have stopped taking input on the way.
+    return m_input.Ready();
 }
 
 bool DesktopController::SendMouseClick()
@@ -78,7 +79,7 @@ bool DesktopController::SendMouseClick()
     if (IsClosed() || !m_input.Ready())
         return false;
     InputSequencer(m_input, m_sleep).MouseClick();
-    return true;
+    return m_input.Ready();
 }
 
 bool DesktopController::TakeScreenshot(CaptureBytes* jpeg)

@@ -319,6 +319,7 @@ private:
         pw_thread_loop_destroy(m_loop);
         m_loop = nullptr;
         m_formatKnown = false;
+        m_streamed = false;
     }
 
     // On the stream's thread, with its loop locked.
@@ -368,8 +369,16 @@ private:
 
     void OnStateChanged(pw_stream_state old, pw_stream_state state, const char* error)
     {
-        if (state == PW_STREAM_STATE_ERROR || (state == PW_STREAM_STATE_UNCONNECTED && old != state)) {
-            Log(std::string("screen stream ") + (error ? error : "disconnected"));
+        if (state == PW_STREAM_STATE_STREAMING)
+            m_streamed = true;
+        // The desktop's end of the stream went away (its session stopped,
+        // or the portal's backend that held it ended): a stream that has
+        // streamed only pauses or disconnects then.
+        const bool lost = state == PW_STREAM_STATE_ERROR ||
+                          (m_streamed && old == PW_STREAM_STATE_STREAMING && state != old);
+        if (lost) {
+            Log(std::string("screen stream ") + pw_stream_state_as_string(state) + (error ? ": " : "") +
+                (error ? error : ""));
             if (m_onLost)
                 m_onLost();
         }
@@ -397,6 +406,7 @@ private:
     spa_hook m_streamListener{};
     // Under the stream loop's lock.
     pw_buffer* m_latest = nullptr;
+    bool m_streamed = false;
     spa_video_info_raw m_format{};
     bool m_formatKnown = false;
 };
@@ -512,7 +522,13 @@ public:
         case Phase::Granted: return true;
         case Phase::Refused: return true;
         case Phase::Asking: return false;
-        case Phase::Ended: AskAgainLocked(); return false;
+        case Phase::Ended:
+            // Asked again after the command that found the session gone.
+            if (m_failedNow)
+                m_failedNow = false;
+            else
+                AskAgainLocked();
+            return false;
         }
         return false;
     }
@@ -560,12 +576,22 @@ public:
             g_variant_unref(reply);
             return;
         }
-        // The desktop no longer takes input from this session.
+        // The desktop no longer takes input from this session: this command
+        // fails, and the next one asks for a new session.
         Log(std::string(method) + " failed: " + ErrorText(error));
-        Invoke([attempt](PortalSession* self) {
-            if (self->m_attempt == attempt)
-                self->Ended("its input was refused");
-        });
+        bool tell = false;
+        {
+            std::lock_guard<std::mutex> relock(m_mutex);
+            if (m_phase != Phase::Granted || m_attempt != attempt)
+                return;
+            m_phase = Phase::Ended;
+            m_failedNow = true;
+            tell = !m_told;
+            m_told = true;
+        }
+        Invoke([](PortalSession* self) { self->DropSession(true); });
+        if (tell && m_notices)
+            m_notices(DesktopNotice::RemoteControlEnded);
     }
 
     bool Grab(ScreenPixels& out)
@@ -1007,6 +1033,7 @@ private:
     std::mutex m_mutex;
     Phase m_phase = Phase::Asking;  // under m_mutex
     bool m_told = false;            // under m_mutex: the last end was reported
+    bool m_failedNow = false;       // under m_mutex: a command's input just found the session gone
     std::string m_sessionHandle;    // under m_mutex
     DesktopBackend m_fallback;      // under m_mutex once refused
 
