@@ -1,0 +1,385 @@
+"""Runs the real program inside a headless Wayland desktop for tests.
+
+A desktop session runs as an ordinary user (compositors refuse root), in a
+run directory of its own that is its XDG_RUNTIME_DIR, and inside the test's
+own network namespace (each test module runs under scripts/in-netns.sh, and
+everything it starts inherits that namespace). `Session` holds what every
+kind of desktop shares: the user, the run directory, the environment a
+program of the session gets (also written to RUNDIR/env, to source when
+looking into a failed run), starting processes as the user, and stopping
+every process of the session at the end. Each kind of desktop is a
+subclass that starts its compositor in `_start` and fills `env`; `SESSIONS`
+names them.
+
+The program runs through harness.Program (tests/integration), as the
+session's user with the session's environment; `WaylandProbe` is a native
+Wayland window (wev) that holds the focus and reports the keys and buttons
+it gets in the words harness.EventProbe uses.
+"""
+
+import json
+import os
+import pwd
+import queue
+import re
+import shutil
+import signal
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "integration"))
+import harness  # noqa: E402
+from harness import wait_until  # noqa: E402
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+# The ordinary user desktops run as; created when missing.
+TEST_USER = os.environ.get("ORVANTIS_TEST_USER", "orvantis-test")
+
+
+def ensure_user(name=TEST_USER):
+    """The account `name`, created (with a home) when the machine has none."""
+    try:
+        return pwd.getpwnam(name)
+    except KeyError:
+        pass
+    # Parallel test runs may race to create it: whoever loses finds it made.
+    subprocess.run(["useradd", "--create-home", "--shell", "/bin/sh", name], capture_output=True)
+    return pwd.getpwnam(name)
+
+
+def skip_reason(kind):
+    """Why a session of this kind cannot run on this machine, or None."""
+    if os.geteuid() != 0:
+        return "needs root: the desktop runs as an ordinary user the test creates"
+    cls = SESSIONS[kind]
+    missing = [t for t in cls.tools if shutil.which(t) is None]
+    if missing:
+        return "%s session: %s not installed (scripts/install-deps.sh installs the test packages: %s)" % (
+            kind, ", ".join(missing), " ".join(cls.packages))
+    return None
+
+
+def session_pids(uid, rundir):
+    """Every process of user `uid` whose environment names `rundir` as its
+    XDG_RUNTIME_DIR: the compositor, XWayland, buses, helpers it started."""
+    mark = ("XDG_RUNTIME_DIR=" + rundir).encode()
+    pids = []
+    for entry in os.listdir("/proc"):
+        if not entry.isdigit():
+            continue
+        try:
+            if os.stat("/proc/" + entry).st_uid != uid:
+                continue
+            with open("/proc/%s/environ" % entry, "rb") as f:
+                if mark in f.read().split(b"\0"):
+                    pids.append(int(entry))
+        except OSError:
+            continue  # gone meanwhile
+    return pids
+
+
+class Session:
+    """One desktop session of `kind` as an ordinary user; see the module."""
+
+    kind = None
+    tools = ()      # programs the session needs on PATH
+    packages = ()   # the Debian packages that bring them
+
+    def __init__(self, user=TEST_USER):
+        self.user = ensure_user(user)
+        self.rundir = tempfile.mkdtemp(prefix="orvantis-%s-" % self.kind)
+        os.chown(self.rundir, self.user.pw_uid, self.user.pw_gid)
+        os.chmod(self.rundir, 0o700)
+        # What every program of the session gets; the subclass adds the
+        # display names.
+        self.env = {"XDG_RUNTIME_DIR": self.rundir, "HOME": self.user.pw_dir, "USER": self.user.pw_name,
+                    "LOGNAME": self.user.pw_name}
+        self.procs = []
+        self.logs = []
+
+    # -- starting and stopping ------------------------------------------------
+    def start(self):
+        try:
+            self._start()
+        except BaseException:
+            sys.stderr.write(self.describe_failure())
+            self.stop()
+            raise
+        with open(self.env_file, "w") as f:
+            for name, value in sorted(self.env.items()):
+                f.write("export %s=%s\n" % (name, value))
+        return self
+
+    def _start(self):
+        raise NotImplementedError
+
+    @property
+    def env_file(self):
+        return os.path.join(self.rundir, "env")
+
+    def stop(self):
+        """Stops every process of the session (TERM, then KILL after 3 s)
+        and removes the run directory."""
+        pids = set(session_pids(self.user.pw_uid, self.rundir))
+        pids.update(p.pid for p in self.procs if p.poll() is None)
+        for pid in pids:
+            try:
+                os.kill(pid, signal.SIGTERM)
+            except OSError:
+                pass
+        deadline = time.monotonic() + 3
+        for p in self.procs:
+            try:
+                p.wait(max(0.1, deadline - time.monotonic()))
+            except subprocess.TimeoutExpired:
+                pass
+        for pid in session_pids(self.user.pw_uid, self.rundir) + [p.pid for p in self.procs if p.poll() is None]:
+            try:
+                os.kill(pid, signal.SIGKILL)
+            except OSError:
+                pass
+        for p in self.procs:
+            try:
+                p.wait(5)
+            except subprocess.TimeoutExpired:
+                pass
+        for log in self.logs:
+            log.close()
+        self.procs, self.logs = [], []
+        shutil.rmtree(self.rundir, ignore_errors=True)
+
+    def describe_failure(self):
+        """The tail of every log the session wrote, for a failed test."""
+        out = []
+        for name in sorted(os.listdir(self.rundir)) if os.path.isdir(self.rundir) else []:
+            if name.endswith(".log"):
+                with open(os.path.join(self.rundir, name), errors="replace") as f:
+                    out.append("--- %s (last lines) ---\n%s" % (name, "".join(f.readlines()[-30:])))
+        return "\n".join(out) + "\n"
+
+    # -- running things as the session's user -----------------------------------
+    def as_user(self, args):
+        """`args` run as the session's user (setpriv execs it: the process
+        stays the command's own)."""
+        return ["setpriv", "--reuid=%d" % self.user.pw_uid, "--regid=%d" % self.user.pw_gid, "--init-groups",
+                "--"] + list(args)
+
+    def user_env(self, extra=None):
+        env = {"PATH": os.environ.get("PATH", "/usr/bin:/bin"), "LANG": "C.UTF-8"}
+        env.update(self.env)
+        env.update(extra or {})
+        return env
+
+    def spawn(self, args, log_name=None, extra_env=None, **kw):
+        """Starts a process of the session, its output into RUNDIR/log_name."""
+        if log_name:
+            log = open(os.path.join(self.rundir, log_name), "w")
+            self.logs.append(log)
+            kw.setdefault("stdout", log)
+            kw.setdefault("stderr", subprocess.STDOUT)
+        p = subprocess.Popen(self.as_user(args), env=self.user_env(extra_env), stdin=subprocess.DEVNULL, **kw)
+        self.procs.append(p)
+        return p
+
+    def run(self, args, timeout=20, check=True, extra_env=None):
+        r = subprocess.run(self.as_user(args), env=self.user_env(extra_env), capture_output=True,
+                           timeout=timeout)
+        if check and r.returncode != 0:
+            raise AssertionError("%s failed (%d): %s" % (" ".join(args), r.returncode,
+                                                        r.stderr.decode(errors="replace")))
+        return r.stdout
+
+    def program(self, **kw):
+        return SessionProgram(self, **kw)
+
+
+class SwaySession(Session):
+    """Headless sway: software rendering (pixman), no input devices, one
+    1920x1080 output, XWayland on; DISPLAY and WAYLAND_DISPLAY both set, as
+    in a real sway session."""
+
+    kind = "sway"
+    tools = ("sway", "swaymsg", "Xwayland", "wev", "grim")
+    packages = ("sway", "xwayland", "wev", "grim")
+    config = os.path.join(HERE, "sway.config")
+
+    def _start(self):
+        self.compositor = self.spawn(["sway", "-c", self.config], log_name="sway.log", extra_env={
+            "WLR_BACKENDS": "headless", "WLR_LIBINPUT_NO_DEVICES": "1", "WLR_RENDERER": "pixman",
+            "WLR_HEADLESS_OUTPUTS": "1"})
+
+        def sockets():
+            if self.compositor.poll() is not None:
+                raise AssertionError("sway ended with status %s" % self.compositor.returncode)
+            names = os.listdir(self.rundir)
+            wayland = [n for n in names if re.fullmatch(r"wayland-\d+", n)]
+            ipc = [n for n in names if n.startswith("sway-ipc.") and n.endswith(".sock")]
+            return (wayland[0], ipc[0]) if wayland and ipc else None
+
+        wayland, ipc = wait_until(sockets, 20, step=0.1, what="sway's sockets")
+        self.env.update({"WAYLAND_DISPLAY": wayland, "SWAYSOCK": os.path.join(self.rundir, ipc),
+                         "XDG_SESSION_TYPE": "wayland", "XDG_CURRENT_DESKTOP": "sway"})
+        # The X display of sway's XWayland is in the environment sway gives
+        # the programs it starts.
+        child_env = os.path.join(self.rundir, "child.env")
+        self.swaymsg("exec", "env > %s.part && mv %s.part %s" % (child_env, child_env, child_env))
+        wait_until(lambda: os.path.exists(child_env), 10, step=0.1, what="sway's child environment")
+        with open(child_env) as f:
+            display = [line.split("=", 1)[1].strip() for line in f if line.startswith("DISPLAY=")]
+        if not display:
+            raise AssertionError("sway started without XWayland (no DISPLAY for its programs)")
+        self.env["DISPLAY"] = display[0]
+
+    def swaymsg(self, *args, message_type=None):
+        cmd = ["swaymsg"] + (["-t", message_type] if message_type else []) + list(args)
+        return self.run(cmd)
+
+    def tree(self):
+        return json.loads(self.swaymsg(message_type="get_tree"))
+
+    def windows(self):
+        """Every window sway shows: (pid, rectangle, focused)."""
+        found = []
+
+        def walk(node):
+            if node.get("pid"):
+                found.append((node["pid"], node["rect"], node.get("focused", False)))
+            for child in node.get("nodes", []) + node.get("floating_nodes", []):
+                walk(child)
+
+        walk(self.tree())
+        return found
+
+    def window_of(self, pid, timeout=20):
+        return wait_until(lambda: next((w for w in self.windows() if w[0] == pid), None), timeout, step=0.1,
+                          what="a window of process %d" % pid)
+
+    def point_at(self, pid):
+        """Puts the pointer in the middle of the window of process `pid`."""
+        _, rect, _ = self.window_of(pid)
+        self.swaymsg("seat", "-", "cursor", "set", str(rect["x"] + rect["width"] // 2),
+                     str(rect["y"] + rect["height"] // 2))
+
+    def screenshot_ppm(self):
+        """The compositor's own screencopy of the output, as binary PPM."""
+        return self.run(["grim", "-t", "ppm", "-"], timeout=30)
+
+
+SESSIONS = {"sway": SwaySession}
+
+
+def start_session(kind):
+    return SESSIONS[kind]().start()
+
+
+class SessionProgram(harness.Program):
+    """The real program run as the session's user, with its environment."""
+
+    def __init__(self, session, **kw):
+        super().__init__(**kw)
+        self.session = session
+        uid, gid = session.user.pw_uid, session.user.pw_gid
+        for top, dirs, files in os.walk(self.tmp):
+            for name in [top] + [os.path.join(top, n) for n in dirs + files]:
+                os.chown(name, uid, gid)
+        r = subprocess.run(session.as_user(["test", "-x", harness.PROGRAM]), capture_output=True)
+        if r.returncode != 0:
+            raise AssertionError("user %s cannot run %s: every folder on its way must be open to others"
+                                 % (session.user.pw_name, harness.PROGRAM))
+
+    def start(self, wait_port=True, env=None, preexec=None, command=None):
+        extra = dict(self.session.env)
+        extra.update(env or {})
+        return super().start(wait_port=wait_port, env=extra,
+                             command=command or self.session.as_user([harness.PROGRAM]))
+
+    def backend_line(self, timeout=20):
+        """The line on which the program names its desktop backend."""
+        return wait_until(lambda: next((line for line in self.output().splitlines()
+                                        if line.startswith("orvantis: desktop backend: ")), None),
+                          timeout, step=0.1, what="the program to name its desktop backend")
+
+
+class WaylandProbe(harness.EventProbe):
+    """A native Wayland window (wev) of the session's user that reports the
+    key and button events it gets, as harness.EventProbe does:
+    "KEY_DOWN Next", "KEY_UP Next", "BUTTON_DOWN left", "BUTTON_UP left".
+    Ready once its window is shown (a seat without any keyboard gives no
+    keyboard focus to report; the session says which window has the focus)."""
+
+    KEY = re.compile(r"\] key: .*; state: (\d)")
+    SYM = re.compile(r"^\s+sym: (\S+)")
+    BUTTON = re.compile(r"\] button: .*; button: \d+ \((\w+)\), state: (\d)")
+
+    def __init__(self, session, timeout=20):
+        self.session = session
+        # wev buffers its output when it goes to a pipe: line buffering.
+        self.proc = session.spawn(["stdbuf", "-oL", "wev", "-f", "wl_keyboard", "-f", "wl_pointer",
+                                   "-f", "xdg_surface"],
+                                  stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
+        self.lines = queue.Queue()
+        self.key_times = []
+        self.events = []
+        self.raw = []
+        self.pointer_inside = False
+        self.keyboard_focus = False
+        self.reader = threading.Thread(target=self._read, daemon=True)
+        self.reader.start()
+        try:
+            first = self.lines.get(timeout=timeout)
+        except queue.Empty:
+            raise AssertionError("the Wayland probe's window did not show:\n" + "".join(self.raw[-20:]))
+        assert first == "READY", "probe said %r" % first
+
+    def _read(self):
+        pending_key = None
+        shown = False
+        for line in self.proc.stdout:
+            self.raw.append(line)
+            if pending_key is not None:
+                m = self.SYM.match(line)
+                if m:
+                    self.lines.put("%s %s" % (pending_key, m.group(1)))
+                pending_key = None
+                continue
+            if "xdg_surface] configure:" in line and not shown:
+                shown = True
+                self.lines.put("READY")
+            elif "wl_keyboard] enter:" in line:
+                self.keyboard_focus = True
+            elif "wl_keyboard] leave:" in line:
+                self.keyboard_focus = False
+            elif "wl_pointer] enter:" in line:
+                self.pointer_inside = True
+            elif "wl_pointer] leave:" in line:
+                self.pointer_inside = False
+            m = self.KEY.search(line)
+            if m and "wl_keyboard]" in line:
+                pending_key = "KEY_DOWN" if m.group(1) == "1" else "KEY_UP"
+                continue
+            m = self.BUTTON.search(line)
+            if m and "wl_pointer]" in line:
+                self.lines.put("%s %s" % ("BUTTON_DOWN" if m.group(2) == "1" else "BUTTON_UP", m.group(1)))
+
+    def stop(self):
+        self.proc.send_signal(signal.SIGTERM)
+        try:
+            self.proc.wait(5)
+        except subprocess.TimeoutExpired:
+            self.proc.kill()
+            self.proc.wait(5)
+        self.proc.stdout.close()
+
+
+def main(kind):
+    """Runs a test module of sessions of `kind`; exits 77 (which ctest
+    counts as skipped) with the reason when the machine cannot run one."""
+    import unittest
+    reason = skip_reason(kind)
+    if reason:
+        print("SKIPPED: " + reason)
+        sys.exit(77)
+    unittest.main()
