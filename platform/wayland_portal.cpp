@@ -72,6 +72,7 @@ constexpr guint32 kDeviceKeyboard = 1;
 constexpr guint32 kDevicePointer = 2;
 constexpr guint32 kSourceMonitor = 1;
 constexpr guint32 kPersistUntilRevoked = 2;
+constexpr gint32 kShiftKeysym = 0xffe1;  // XK_Shift_L
 
 void Log(const std::string& text)
 {
@@ -911,10 +912,31 @@ private:
         else
             Log("the session has no screen stream: no screenshots");
 
+        WakeDevices();
         std::lock_guard<std::mutex> lock(m_mutex);
         m_phase = Phase::Granted;
         m_told = false;
         Log("remote control granted");
+    }
+
+    // The desktop makes the session's keyboard and pointer when they are
+    // first used, and on a seat without other devices windows take such a
+    // newcomer late: the first key of the first command would be lost. A tap
+    // of Shift and a pointer move there and back bring both in now.
+    void WakeDevices()
+    {
+        const auto notify = [this](const char* method, GVariant* params) {
+            GVariant* reply = g_dbus_connection_call_sync(m_bus, kPortalName, kPortalPath, kRemoteDesktop, method,
+                                                          params, nullptr, G_DBUS_CALL_FLAGS_NONE, kInputTimeoutMs,
+                                                          nullptr, nullptr);
+            if (reply)
+                g_variant_unref(reply);
+        };
+        const char* session = m_sessionHandle.c_str();
+        notify("NotifyKeyboardKeysym", g_variant_new("(o@a{sv}iu)", session, Options({}), kShiftKeysym, 1u));
+        notify("NotifyKeyboardKeysym", g_variant_new("(o@a{sv}iu)", session, Options({}), kShiftKeysym, 0u));
+        notify("NotifyPointerMotion", g_variant_new("(o@a{sv}dd)", session, Options({}), 1.0, 0.0));
+        notify("NotifyPointerMotion", g_variant_new("(o@a{sv}dd)", session, Options({}), -1.0, 0.0));
     }
 
     void OpenStream(std::uint32_t node)
