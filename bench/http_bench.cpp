@@ -2,6 +2,7 @@
 // a client on the same machine. Prints its figures; it does not judge them.
 //
 //   http_bench <port> [requests]
+//   http_bench <port> --getss <requests>    only the /getss figure
 //
 // /next?:  connect to last byte, minus the 20 ms the key is held down;
 // /getss:  connect to last byte, minus the 100 ms pause before a capture;
@@ -154,10 +155,14 @@ void PageAfterIdleFlood(int port, int idle, int rounds)
 int main(int argc, char** argv)
 {
     if (argc < 2) {
-        std::fprintf(stderr, "usage: http_bench <port> [requests]\n");
+        std::fprintf(stderr, "usage: http_bench <port> [requests]\n       http_bench <port> --getss <requests>\n");
         return 2;
     }
     const int port = std::atoi(argv[1]);
+    if (argc > 3 && !std::strcmp(argv[2], "--getss")) {
+        Latency(port, "/getss", Get("/getss1765432109"), std::max(1, std::atoi(argv[3])), 100.0);
+        return 0;
+    }
     const int requests = argc > 2 ? std::atoi(argv[2]) : 1000;
     Latency(port, "/next?", Get("/next?"), requests, 20.0);
     Latency(port, "/getss", Get("/getss1765432109"), std::max(20, requests / 20), 100.0);

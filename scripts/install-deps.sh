@@ -11,6 +11,13 @@ packages=(
   python3 iproute2 util-linux procps curl
   chromium fonts-dejavu-core
 )
+# Wayland, wlroots compositors: the client library, xkbcommon and
+# wayland-scanner (in libwayland-dev's libwayland-bin) to build; headless sway
+# with XWayland, wev, grim and a session bus for the tests (tests/wayland).
+packages+=(
+  libwayland-dev libxkbcommon-dev
+  sway xwayland wev grim dbus
+)
 if [ "${ORVANTIS_WITH_SANITIZERS:-0}" = 1 ]; then
   packages+=(clang libclang-rt-14-dev)
 fi

@@ -181,7 +181,8 @@ class Session:
             self.logs.append(log)
             kw.setdefault("stdout", log)
             kw.setdefault("stderr", subprocess.STDOUT)
-        p = subprocess.Popen(self.as_user(args), env=self.user_env(extra_env), stdin=subprocess.DEVNULL, **kw)
+        kw.setdefault("stdin", subprocess.DEVNULL)
+        p = subprocess.Popen(self.as_user(args), env=self.user_env(extra_env), **kw)
         self.procs.append(p)
         return p
 
@@ -196,6 +197,16 @@ class Session:
     def program(self, **kw):
         return SessionProgram(self, **kw)
 
+    def start_session_bus(self):
+        """A D-Bus session bus of the session's own, as a login gives one
+        (without it the toolkit starts buses of its own through X11)."""
+        address = "unix:path=" + os.path.join(self.rundir, "bus")
+        self.spawn(["dbus-daemon", "--session", "--address=" + address, "--nofork", "--nopidfile"],
+                   log_name="dbus.log")
+        wait_until(lambda: os.path.exists(os.path.join(self.rundir, "bus")), 10, step=0.05,
+                   what="the session bus")
+        self.env["DBUS_SESSION_BUS_ADDRESS"] = address
+
 
 class SwaySession(Session):
     """Headless sway: software rendering (pixman), no input devices, one
@@ -203,11 +214,12 @@ class SwaySession(Session):
     in a real sway session."""
 
     kind = "sway"
-    tools = ("sway", "swaymsg", "Xwayland", "wev", "grim")
-    packages = ("sway", "xwayland", "wev", "grim")
+    tools = ("sway", "swaymsg", "Xwayland", "wev", "grim", "dbus-daemon")
+    packages = ("sway", "xwayland", "wev", "grim", "dbus")
     config = os.path.join(HERE, "sway.config")
 
     def _start(self):
+        self.start_session_bus()
         self.compositor = self.spawn(["sway", "-c", self.config], log_name="sway.log", extra_env={
             "WLR_BACKENDS": "headless", "WLR_LIBINPUT_NO_DEVICES": "1", "WLR_RENDERER": "pixman",
             "WLR_HEADLESS_OUTPUTS": "1"})
@@ -259,10 +271,18 @@ class SwaySession(Session):
                           what="a window of process %d" % pid)
 
     def point_at(self, pid):
-        """Puts the pointer in the middle of the window of process `pid`."""
+        """Puts the pointer on the window of process `pid`, on a spot no
+        other window covers (a dialog floats over the tiles)."""
         _, rect, _ = self.window_of(pid)
-        self.swaymsg("seat", "-", "cursor", "set", str(rect["x"] + rect["width"] // 2),
-                     str(rect["y"] + rect["height"] // 2))
+        others = [r for p, r, _ in self.windows() if p != pid]
+
+        def free(x, y):
+            return not any(r["x"] <= x < r["x"] + r["width"] and r["y"] <= y < r["y"] + r["height"] for r in others)
+
+        spots = [(rect["x"] + rect["width"] * i // 8, rect["y"] + rect["height"] * j // 8)
+                 for i in (4, 1, 7, 2, 6) for j in (4, 1, 7, 2, 6)]
+        x, y = next((spot for spot in spots if free(*spot)), spots[0])
+        self.swaymsg("seat", "-", "cursor", "set", str(x), str(y))
 
     def screenshot_ppm(self):
         """The compositor's own screencopy of the output, as binary PPM."""
@@ -429,7 +449,10 @@ class SessionProgram(harness.Program):
                                  % (session.user.pw_name, harness.PROGRAM))
 
     def start(self, wait_port=True, env=None, preexec=None, command=None):
-        extra = dict(self.session.env)
+        # The session's environment, but the run's own HOME (Program's):
+        # the single-instance guard lives there, and other runs of the same
+        # user must not see this one.
+        extra = {k: v for k, v in self.session.env.items() if k != "HOME"}
         extra.update(env or {})
         return super().start(wait_port=wait_port, env=extra,
                              command=command or self.session.as_user([harness.PROGRAM]))
