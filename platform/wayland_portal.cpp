@@ -552,6 +552,9 @@ public:
             return;
         const std::string session = m_sessionHandle;
         const unsigned attempt = m_attempt;
+        // Held for the call: the portal thread replaces its connection only
+        // when the bus has closed.
+        GDBusConnection* bus = static_cast<GDBusConnection*>(g_object_ref(m_bus));
         lock.unlock();
 
         const bool down = record.kind == InputKind::KeyDown || record.kind == InputKind::LeftButtonDown;
@@ -559,8 +562,10 @@ public:
         GVariant* params = nullptr;
         if (record.kind == InputKind::KeyDown || record.kind == InputKind::KeyUp) {
             const std::uint32_t keysym = KeysymForVirtualKey(record.virtualKey);
-            if (keysym == 0)
+            if (keysym == 0) {
+                g_object_unref(bus);
                 return;
+            }
             method = "NotifyKeyboardKeysym";
             params = g_variant_new("(o@a{sv}iu)", session.c_str(), Options({}), static_cast<gint32>(keysym),
                                    down ? 1u : 0u);
@@ -570,9 +575,10 @@ public:
                                    down ? 1u : 0u);
         }
         GError* error = nullptr;
-        GVariant* reply = g_dbus_connection_call_sync(m_bus, kPortalName, kPortalPath, kRemoteDesktop, method,
+        GVariant* reply = g_dbus_connection_call_sync(bus, kPortalName, kPortalPath, kRemoteDesktop, method,
                                                       params, nullptr, G_DBUS_CALL_FLAGS_NONE, kInputTimeoutMs,
                                                       nullptr, &error);
+        g_object_unref(bus);
         if (reply) {
             g_variant_unref(reply);
             return;
@@ -640,7 +646,7 @@ private:
             g_signal_handlers_disconnect_by_data(m_bus, this);
             g_object_unref(m_bus);
         }
-        m_bus = nullptr;
+        SetBus(nullptr);
         GError* error = nullptr;
         gchar* address = g_dbus_address_get_for_bus_sync(G_BUS_TYPE_SESSION, nullptr, &error);
         if (!address) {
@@ -649,11 +655,11 @@ private:
         }
         // A connection of our own: its signals come to this thread's
         // context, and closing it touches nobody else's.
-        m_bus = g_dbus_connection_new_for_address_sync(
+        SetBus(g_dbus_connection_new_for_address_sync(
             address,
             static_cast<GDBusConnectionFlags>(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
                                               G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
-            nullptr, nullptr, &error);
+            nullptr, nullptr, &error));
         g_free(address);
         if (!m_bus) {
             why = "no session bus (" + ErrorText(error) + ")";
@@ -671,6 +677,12 @@ private:
                 c = '_';
         m_sender = sender;
         return true;
+    }
+
+    void SetBus(GDBusConnection* bus)
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_bus = bus;
     }
 
     GVariant* PortalProperty(const char* interface, const char* name, GError** error)
@@ -1040,8 +1052,8 @@ private:
     GMainLoop* m_loop = nullptr;
     std::thread m_thread;
 
-    // Portal thread only (m_bus is set before workers exist and then only
-    // replaced on this thread while no session is granted).
+    // Portal thread only, but m_bus is set under m_mutex: workers take a
+    // reference to it for their input calls.
     GDBusConnection* m_bus = nullptr;
     std::string m_sender;
     guint32 m_version = 0;

@@ -8,7 +8,8 @@ introspection), inside the session's environment.
       "share" turns on "Allow remote interaction", picks the monitor and
       presses Share; "cancel" presses Cancel.
   gnome_desktop.py window TITLE [SECONDS]
-      Waits until the program shows a window (a message box) titled TITLE.
+      Waits until the program shows a window or a message box titled TITLE
+      (on any desktop with the accessibility bus).
   gnome_desktop.py dismiss TITLE [SECONDS]
       The same, then presses the message box's OK.
   gnome_desktop.py pointer X Y [click]
@@ -117,7 +118,11 @@ def window(title, seconds, dismiss=False):
         app = application("orvantis")
         if app is None:
             return None
-        # A message box: its title is its heading's text.
+        # The main window by its title; a message box by its heading's text.
+        frame = find(app, lambda a: role(a, Atspi.Role.FRAME, title) and
+                     a.get_state_set().contains(Atspi.StateType.SHOWING))
+        if frame is not None:
+            return frame
         box = find(app, lambda a: a.get_role() in (Atspi.Role.DIALOG, Atspi.Role.ALERT))
         if box is None:
             return None

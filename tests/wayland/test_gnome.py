@@ -86,13 +86,16 @@ class Portal(unittest.TestCase):
 
     def test_commands_reach_a_wayland_window_and_screenshots_show_the_screen(self):
         program = self.start_program()
+        probe = None
         try:
             # Commands that come while the dialog is open are not carried
             # out: the connection closes without an answer.
             self.assertTrue(no_answer(program.port, "/next"))
             session.desktop("answer", "share")
             self.granted()
-            probe = None
+            # The probe comes after the program's window, which would take
+            # the focus from it.
+            session.desktop("window", "Orvantis")
             probe = wlharness.WaylandProbe(session)
             self.addCleanup(probe.stop)
             self.focus(probe)

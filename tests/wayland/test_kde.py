@@ -33,12 +33,16 @@ class Portal(unittest.TestCase):
             self.assertEqual(program.backend_line(), "orvantis: desktop backend: portal")
             wait_until(lambda: "portal: remote control granted" in program.output(), 60, step=0.2,
                        what="the program to get remote control")
+            # The probe comes after the program's window, which would take
+            # the focus from it.
+            session.desktop("window", "Orvantis")
             probe = wlharness.WaylandProbe(session)
             self.addCleanup(probe.stop)
             # KWin puts the new window under the pointer and gives it the
             # keyboard.
             wait_until(lambda: probe.keyboard_focus and probe.pointer_inside, 20, step=0.1,
-                       what="the Wayland probe to get the keyboard and the pointer")
+                       what="the Wayland probe to get the keyboard (%s) and the pointer (%s)" % (
+                           probe.keyboard_focus, probe.pointer_inside))
             for path, text in (("/next", b"Done Command: Next Slide"), ("/prev", b"Done Command: Previous Slide"),
                                ("/click", b"Done Command:  Mouse Click")):
                 status, _, _, body = parse(get(program.port, path))

@@ -294,6 +294,7 @@ class PortalSession(Session):
     with WirePlumber, and the desktop portal that D-Bus starts on demand."""
 
     files = ("/usr/libexec/xdg-desktop-portal",)
+    helper = os.path.join(HERE, "gnome_desktop.py")
 
     def _start_bus(self, name):
         path = os.path.join(self.rundir, name)
@@ -315,6 +316,14 @@ class PortalSession(Session):
             return os.path.exists(os.path.join(self.rundir, "wayland-0"))
 
         wait_until(socket, seconds, step=0.1, what="%s's Wayland socket" % name)
+
+    def desktop(self, *args, timeout=90):
+        """Runs gnome_desktop.py (see there) as the session's user."""
+        r = subprocess.run(self.as_user(["/usr/bin/python3", self.helper] + list(args)),
+                           env=self.user_env(), capture_output=True, timeout=timeout)
+        if r.returncode != 0:
+            raise AssertionError("gnome_desktop.py %s: %s" % (" ".join(args),
+                                                              (r.stderr + r.stdout).decode(errors="replace")))
 
     def succeeds(self, args, timeout=20):
         return subprocess.run(self.as_user(args), env=self.user_env(), capture_output=True,
@@ -345,7 +354,6 @@ class GnomeSession(PortalSession):
     packages = ("gnome-shell", "mutter", "xdg-desktop-portal", "xdg-desktop-portal-gnome", "pipewire",
                 "pipewire-bin", "wireplumber", "python3-dbusmock", "python3-gi", "gir1.2-atspi-2.0",
                 "gir1.2-gst-plugins-base-1.0", "gstreamer1.0-pipewire", "wev", "xwayland")
-    helper = os.path.join(HERE, "gnome_desktop.py")
 
     def _start(self):
         self.env.update({"XDG_CURRENT_DESKTOP": "GNOME", "XDG_SESSION_TYPE": "wayland",
@@ -380,14 +388,6 @@ class GnomeSession(PortalSession):
 
     LEAVE_OVERVIEW = ["gdbus", "call", "--session", "-d", "org.gnome.Shell", "-o", "/org/gnome/Shell", "-m",
                       "org.freedesktop.DBus.Properties.Set", "org.gnome.Shell", "OverviewActive", "<false>"]
-
-    def desktop(self, *args, timeout=90):
-        """Runs gnome_desktop.py (see there) as the session's user."""
-        r = subprocess.run(self.as_user(["/usr/bin/python3", self.helper] + list(args)),
-                           env=self.user_env(), capture_output=True, timeout=timeout)
-        if r.returncode != 0:
-            raise AssertionError("gnome_desktop.py %s: %s" % (" ".join(args),
-                                                              (r.stderr + r.stdout).decode(errors="replace")))
 
     def leave_overview(self):
         self.run(self.LEAVE_OVERVIEW)
