@@ -2,16 +2,19 @@
 as the session's user, with the system's python3 (it needs GObject
 introspection), inside the session's environment.
 
-  gnome_desktop.py answer share|cancel [SECONDS]
+  gnome_desktop.py answer share|view|cancel [SECONDS]
       Waits for the desktop portal's remote-desktop consent dialog and
       answers it through the accessibility bus, as a screen reader would:
       "share" turns on "Allow remote interaction", picks the monitor and
-      presses Share; "cancel" presses Cancel.
+      presses Share; "view" shares the screen with that switch off;
+      "cancel" presses Cancel.
   gnome_desktop.py window TITLE [SECONDS]
       Waits until the program shows a window or a message box titled TITLE
       (on any desktop with the accessibility bus).
   gnome_desktop.py dismiss TITLE [SECONDS]
       The same, then presses the message box's OK.
+  gnome_desktop.py close TITLE [SECONDS]
+      The same, then presses the window's Close button in its title bar.
   gnome_desktop.py pointer X Y [click]
       Moves the pointer to (X, Y) through Mutter's RemoteDesktop API, and
       clicks there.
@@ -98,10 +101,11 @@ def answer(choice, seconds):
     interaction = find(frame, lambda a: role(a, Atspi.Role.CHECK_BOX, "Allow remote interaction"))
     if interaction is None:
         sys.exit("the dialog has no 'Allow remote interaction' switch")
-    if not interaction.get_state_set().contains(Atspi.StateType.CHECKED):
+    allowed = choice == "share"
+    if interaction.get_state_set().contains(Atspi.StateType.CHECKED) != allowed:
         interaction.do_action(0)
-    wait_for("remote interaction to be allowed",
-             lambda: True if interaction.get_state_set().contains(Atspi.StateType.CHECKED) else None, 10)
+    wait_for("the remote interaction switch",
+             lambda: True if interaction.get_state_set().contains(Atspi.StateType.CHECKED) == allowed else None, 10)
     monitors = find(frame, lambda a: role(a, Atspi.Role.LIST) and a.get_child_count() > 0 and
                     a.get_child_at_index(0).get_name() != "Allow remote interaction")
     if monitors is not None:
@@ -113,7 +117,7 @@ def answer(choice, seconds):
     share.do_action(0)
 
 
-def window(title, seconds, dismiss=False):
+def window(title, seconds, dismiss=False, close=False):
     def shown():
         app = application("orvantis")
         if app is None:
@@ -129,6 +133,11 @@ def window(title, seconds, dismiss=False):
         return box if find(box, lambda a: a.get_name() == title) else None
 
     box = wait_for("a window titled %r" % title, shown, seconds)
+    if close:
+        button = find(box, lambda a: role(a, Atspi.Role.PUSH_BUTTON, "Close"))
+        if button is None:
+            sys.exit("the window has no Close button")
+        button.do_action(0)
     if dismiss:
         ok = find(box, lambda a: role(a, Atspi.Role.PUSH_BUTTON) and a.get_name().endswith("OK"))
         if ok is None:
@@ -214,10 +223,11 @@ def screenshot(out):
 
 def main():
     args = sys.argv[1:]
-    if args[:1] == ["answer"] and args[1:2] in (["share"], ["cancel"]):
+    if args[:1] == ["answer"] and args[1:2] in (["share"], ["view"], ["cancel"]):
         answer(args[1], float(args[2]) if len(args) > 2 else 60)
-    elif args[:1] in (["window"], ["dismiss"]) and len(args) >= 2:
-        window(args[1], float(args[2]) if len(args) > 2 else 30, dismiss=args[0] == "dismiss")
+    elif args[:1] in (["window"], ["dismiss"], ["close"]) and len(args) >= 2:
+        window(args[1], float(args[2]) if len(args) > 2 else 30, dismiss=args[0] == "dismiss",
+               close=args[0] == "close")
     elif args[:1] == ["pointer"] and len(args) in (3, 4):
         pointer(int(args[1]), int(args[2]), click=args[3:] == ["click"])
     elif args[:1] == ["screenshot"] and len(args) == 2:
