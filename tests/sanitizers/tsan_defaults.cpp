@@ -1,6 +1,6 @@
 // Linked into every executable of a ThreadSanitizer build (ORVANTIS_TSAN).
 //
-// The desktop libraries (GLib, GIO, fontconfig, Pango, GTK) and wxWidgets
+// The desktop libraries (GLib, GIO, fontconfig, Pango, GTK, ATK) and wxWidgets
 // itself come from Debian, not built with ThreadSanitizer, so it cannot see
 // their own synchronisation and reports races that it only glimpses through
 // their calls into the C library: between fontconfig's loader thread and the
@@ -14,6 +14,7 @@ extern "C" const char* __tsan_default_suppressions()
            "called_from_lib:libgdk_pixbuf-2.0.so.0\n"
            "mutex:libgdk_pixbuf-2.0.so.0\n"
            "mutex:libglib-2.0.so.0\n"
+           "mutex:libatk-1.0.so.0\n"
            "mutex:libpango-1.0.so.0\n"
            "mutex:wxPizza::type\n"
            "called_from_lib:libglib-2.0.so.0\n"

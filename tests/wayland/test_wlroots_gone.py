@@ -16,7 +16,7 @@ class CompositorGone(unittest.TestCase):
     def test_the_backend_outlives_its_compositor(self):
         session = wlharness.start_session("sway")
         try:
-            test = os.path.join(BUILD_DIR, "tests", "wayland", "orvantis_wlroots_gone_test")
+            test = session.runnable(os.path.join(BUILD_DIR, "tests", "wayland", "orvantis_wlroots_gone_test"))
             r = subprocess.run(session.as_user([test]), env=session.user_env(), capture_output=True, text=True,
                                timeout=120)
             self.assertEqual(r.returncode, 0, r.stdout + r.stderr + session.describe_failure())

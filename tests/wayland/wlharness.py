@@ -197,6 +197,20 @@ class Session:
     def program(self, **kw):
         return SessionProgram(self, **kw)
 
+    def runnable(self, path):
+        """`path` when the session's user can run it; else a copy of it in
+        the run directory (a build under a folder closed to others, such as
+        /root, is out of the user's reach)."""
+        if subprocess.run(self.as_user(["test", "-x", path]), capture_output=True).returncode == 0:
+            return path
+        folder = os.path.join(self.rundir, "bin")
+        os.makedirs(folder, exist_ok=True)
+        copy = os.path.join(folder, os.path.basename(path))
+        shutil.copy2(path, copy)
+        os.chown(folder, self.user.pw_uid, self.user.pw_gid)
+        os.chown(copy, self.user.pw_uid, self.user.pw_gid)
+        return copy
+
     def start_session_bus(self):
         """A D-Bus session bus of the session's own, as a login gives one
         (without it the toolkit starts buses of its own through X11)."""
@@ -443,10 +457,7 @@ class SessionProgram(harness.Program):
         for top, dirs, files in os.walk(self.tmp):
             for name in [top] + [os.path.join(top, n) for n in dirs + files]:
                 os.chown(name, uid, gid)
-        r = subprocess.run(session.as_user(["test", "-x", harness.PROGRAM]), capture_output=True)
-        if r.returncode != 0:
-            raise AssertionError("user %s cannot run %s: every folder on its way must be open to others"
-                                 % (session.user.pw_name, harness.PROGRAM))
+        self.executable = session.runnable(harness.PROGRAM)
 
     def start(self, wait_port=True, env=None, preexec=None, command=None):
         # The session's environment, but the run's own HOME (Program's):
@@ -455,7 +466,7 @@ class SessionProgram(harness.Program):
         extra = {k: v for k, v in self.session.env.items() if k != "HOME"}
         extra.update(env or {})
         return super().start(wait_port=wait_port, env=extra,
-                             command=command or self.session.as_user([harness.PROGRAM]))
+                             command=command or self.session.as_user([self.executable]))
 
     def backend_line(self, timeout=20):
         """The line on which the program names its desktop backend."""
