@@ -67,6 +67,8 @@ class Portal(unittest.TestCase):
         sys.stderr.write("--- program output ---\n" + self.program.output() + session.describe_failure())
         if probe:
             sys.stderr.write("--- Wayland probe ---\n" + "".join(probe.raw[-40:]))
+        # ORVANTIS_KEEP_SCREEN=FILE.ppm keeps Mutter's picture of the screen
+        # at the failure (in a folder the session's user may write to).
         if os.environ.get("ORVANTIS_KEEP_SCREEN"):
             try:
                 session.desktop("screenshot", os.environ["ORVANTIS_KEEP_SCREEN"])
