@@ -488,6 +488,10 @@ public:
         bool done = false;
         std::string why;
         m_thread = std::thread([&] {
+            // Owned by this thread from the start, so that work handed over
+            // from other threads (Invoke) always runs here, also before the
+            // loop runs.
+            g_main_context_acquire(m_context);
             g_main_context_push_thread_default(m_context);
             const bool ok = Probe(why);
             {
@@ -500,6 +504,7 @@ public:
                 g_main_loop_run(m_loop);
             }
             g_main_context_pop_thread_default(m_context);
+            g_main_context_release(m_context);
         });
         std::unique_lock<std::mutex> lock(probeMutex);
         probed.wait(lock, [&] { return done; });

@@ -145,9 +145,20 @@ def window(title, seconds, dismiss=False, close=False):
         ok.do_action(0)
 
 
+def monitor_size(bus):
+    state = bus.call_sync("org.gnome.Mutter.DisplayConfig", "/org/gnome/Mutter/DisplayConfig",
+                          "org.gnome.Mutter.DisplayConfig", "GetCurrentState", None, None, Gio.DBusCallFlags.NONE,
+                          10000, None).unpack()
+    for mode in state[1][0][1]:
+        if mode[6].get("is-current"):
+            return mode[1], mode[2]
+    raise SystemExit("no current mode of the monitor")
+
+
 def pointer(x, y, click=False):
     """Puts the pointer at (x, y): a remote-desktop session of Mutter's own
-    pushes it into the top left corner, then moves it from there."""
+    pushes it into the bottom right corner (the top left one is the shell's
+    hot corner, which opens the overview), then moves it from there."""
     bus = Gio.bus_get_sync(Gio.BusType.SESSION, None)
 
     def call(path, interface, method, args, reply=None):
@@ -158,9 +169,11 @@ def pointer(x, y, click=False):
                       "(o)").unpack()
     iface = "org.gnome.Mutter.RemoteDesktop.Session"
     call(session, iface, "Start", None)
-    call(session, iface, "NotifyPointerMotionRelative", GLib.Variant("(dd)", (-20000.0, -20000.0)))
+    call(session, iface, "NotifyPointerMotionRelative", GLib.Variant("(dd)", (20000.0, 20000.0)))
     time.sleep(0.2)
-    call(session, iface, "NotifyPointerMotionRelative", GLib.Variant("(dd)", (float(x), float(y))))
+    width, height = monitor_size(bus)
+    call(session, iface, "NotifyPointerMotionRelative", GLib.Variant("(dd)", (float(x - width + 1),
+                                                                               float(y - height + 1))))
     time.sleep(0.2)
     if click:
         for pressed in (True, False):
