@@ -64,19 +64,20 @@ bool DesktopController::SendKeyPress(int keyCode, int modifiers)
 {
     // Should the lock fail, the key is sent all the same, without it.
     wxMutexLocker lock(m_mutex);
-    if (IsClosed())
+    if (IsClosed() || !m_input.Ready())
         return false;
     InputSequencer(m_input, m_sleep).KeyPress(keyCode, modifiers);
-    return true;
+    // The desktop may have stopped taking input on the way.
+    return m_input.Ready();
 }
 
 bool DesktopController::SendMouseClick()
 {
     wxMutexLocker lock(m_mutex);
-    if (IsClosed())
+    if (IsClosed() || !m_input.Ready())
         return false;
     InputSequencer(m_input, m_sleep).MouseClick();
-    return true;
+    return m_input.Ready();
 }
 
 bool DesktopController::TakeScreenshot(CaptureBytes* jpeg)

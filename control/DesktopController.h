@@ -49,7 +49,9 @@ private:
 };
 
 // What connection workers ask of the desktop. Each operation returns false,
-// having done nothing, when the desktop was closed before it got its turn.
+// having done nothing, when the desktop was closed before it got its turn;
+// a key press or click also when the desktop cannot take input just now
+// (see InputInjector::Ready).
 class DesktopOperations {
 public:
     virtual ~DesktopOperations() = default;

@@ -59,6 +59,13 @@ public:
     // False when records cannot reach the desktop at all (no display, or
     // one without the input extension): then every record is dropped.
     virtual bool Available() const { return true; }
+    // Asked before and after every key press and click: false when the
+    // desktop cannot take them just now (its remote-control session is still
+    // waiting for the user's consent, or has ended, also on the way), and the
+    // command then counts as not carried out. An ended session is asked for
+    // again by the next command, so a later one can succeed. Injectors that
+    // reach their desktop directly are always ready.
+    virtual bool Ready() { return true; }
 };
 
 // The injector of the display system itself: SendInput on Windows, XTEST on

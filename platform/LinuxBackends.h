@@ -19,8 +19,11 @@ std::optional<DesktopBackend> CreateWlrootsBackend(std::string& whyNot);
 
 // xdg-desktop-portal's RemoteDesktop session combined with a ScreenCast of
 // the monitor (GNOME, KDE). Asks for the desktop's consent at once; until it
-// is given commands wait for it, and when it is refused or the session ends
-// the backend goes on with `fallback` and tells `notices`.
+// is given, key presses and clicks are refused at once (InputInjector::Ready)
+// and screenshots find nothing. When consent is refused the backend goes on
+// with `fallback` and tells `notices`; when the session ends it tells
+// `notices` and the next command asks for a new one. Declines when there is
+// no session bus, no portal, or a portal without remote control.
 std::optional<DesktopBackend> CreatePortalBackend(const DesktopNoticeSink& notices,
                                                   std::function<DesktopBackend()> fallback,
                                                   std::string& whyNot);

@@ -18,6 +18,22 @@ packages+=(
   libwayland-dev libxkbcommon-dev
   sway xwayland wev grim dbus
 )
+# Wayland, GNOME and KDE through the desktop portal: GIO (GDBus) and PipeWire
+# to build; for the tests (tests/wayland) headless GNOME Shell and KWin with
+# their portals, PipeWire, a stand-in logind (python3-dbusmock), the
+# accessibility bus that answers GNOME's consent dialog, GStreamer's PipeWire
+# source for Mutter's own screenshots, and the QML modules the KDE portal
+# needs but does not pull in.
+packages+=(
+  libglib2.0-dev libpipewire-0.3-dev libspa-0.2-dev
+  gnome-shell mutter xdg-desktop-portal xdg-desktop-portal-gnome pipewire pipewire-bin wireplumber
+  python3-dbusmock python3-gi gir1.2-atspi-2.0 at-spi2-core libglib2.0-bin dconf-service
+  gir1.2-gst-plugins-base-1.0 gstreamer1.0-plugins-base gstreamer1.0-pipewire
+  kwin-wayland xdg-desktop-portal-kde qtwayland5 plasma-workspace
+  qml-module-qtquick-layouts qml-module-qtquick-controls2 qml-module-qtquick2 qml-module-qtquick-window2
+  qml-module-org-kde-kirigami2 qml-module-qtquick-templates2 qml-module-qtgraphicaleffects
+  qml-module-qtquick-controls qml-module-org-kde-kquickcontrolsaddons
+)
 if [ "${ORVANTIS_WITH_SANITIZERS:-0}" = 1 ]; then
   packages+=(clang libclang-rt-14-dev)
 fi

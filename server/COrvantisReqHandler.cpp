@@ -143,7 +143,9 @@ wxThread::ExitCode COrvantisReqHandler::Entry()
         case orvantis::Command::Screenshot: done = desktop->TakeScreenshot(&capture); break;
         case orvantis::Command::None: break;
         }
-        // Closing began while the command waited for its turn.
+        // Closing began while the command waited for its turn, or the
+        // desktop could not take it: no answer, as for a command that
+        // could not run.
         if (!done)
             return 0;
     }

@@ -58,6 +58,11 @@ class DebianPackage(unittest.TestCase):
             subprocess.run(["dpkg", "--purge", "orvantis"], capture_output=True, timeout=120)
 
     def test_install_start_from_the_menu_fetch_and_remove(self):
+        # The desktop portal's remote control (GNOME, KDE) needs GIO and
+        # PipeWire at run time.
+        depends = dpkg("--field", self.deb, "Depends")
+        for library in ("libglib2.0-0", "libpipewire-0.3-0"):
+            self.assertIn(library, depends)
         dpkg("--install", self.deb)
         files = [f for f in dpkg("--listfiles", "orvantis").splitlines() if os.path.isfile(f)]
         for f in ("/usr/bin/orvantis", "/usr/lib/orvantis/orvantis", DESKTOP_ENTRY,

@@ -56,6 +56,7 @@ def skip_reason(kind):
         return "needs root: the desktop runs as an ordinary user the test creates"
     cls = SESSIONS[kind]
     missing = [t for t in cls.tools if shutil.which(t) is None]
+    missing += [f for f in getattr(cls, "files", ()) if not os.path.exists(f)]
     if missing:
         return "%s session: %s not installed (scripts/install-deps.sh installs the test packages: %s)" % (
             kind, ", ".join(missing), " ".join(cls.packages))
@@ -302,7 +303,144 @@ class SwaySession(Session):
         return self.run(["grim", "-t", "ppm", "-"], timeout=30)
 
 
-SESSIONS = {"sway": SwaySession}
+class PortalSession(Session):
+    """What a GNOME or KDE session shares: a private session bus, PipeWire
+    with WirePlumber, and the desktop portal that D-Bus starts on demand."""
+
+    files = ("/usr/libexec/xdg-desktop-portal",)
+    helper = os.path.join(HERE, "gnome_desktop.py")
+
+    def _start_bus(self, name):
+        path = os.path.join(self.rundir, name)
+        proc = self.spawn(["dbus-daemon", "--session", "--address=unix:path=" + path, "--nofork", "--nopidfile"],
+                          log_name=name + ".log")
+        wait_until(lambda: os.path.exists(path) or proc.poll() is not None, 10, step=0.05, what="bus " + name)
+        if proc.poll() is not None:
+            raise AssertionError("dbus-daemon for %s ended" % name)
+        return "unix:path=" + path
+
+    def _start_media(self):
+        self.spawn(["pipewire"], log_name="pipewire.log")
+        self.spawn(["wireplumber"], log_name="wireplumber.log")
+
+    def _wait_wayland(self, proc, name, seconds=60):
+        def socket():
+            if proc.poll() is not None:
+                raise AssertionError("%s ended with status %s" % (name, proc.returncode))
+            return os.path.exists(os.path.join(self.rundir, "wayland-0"))
+
+        wait_until(socket, seconds, step=0.1, what="%s's Wayland socket" % name)
+
+    def desktop(self, *args, timeout=90):
+        """Runs gnome_desktop.py (see there) as the session's user."""
+        r = subprocess.run(self.as_user(["/usr/bin/python3", self.helper] + list(args)),
+                           env=self.user_env(), capture_output=True, timeout=timeout)
+        if r.returncode != 0:
+            raise AssertionError("gnome_desktop.py %s: %s" % (" ".join(args),
+                                                              (r.stderr + r.stdout).decode(errors="replace")))
+
+    def succeeds(self, args, timeout=20):
+        return subprocess.run(self.as_user(args), env=self.user_env(), capture_output=True,
+                              timeout=timeout).returncode == 0
+
+    def session_process(self, name):
+        """The pid of the session's process whose command is `name`, or None."""
+        for pid in session_pids(self.user.pw_uid, self.rundir):
+            try:
+                with open("/proc/%d/cmdline" % pid, "rb") as f:
+                    if os.path.basename(f.read().split(b"\0")[0].decode()) == name:
+                        return pid
+            except OSError:
+                continue
+        return None
+
+
+class GnomeSession(PortalSession):
+    """Headless GNOME Shell (Mutter) with one 1920x1080 virtual monitor and
+    XWayland, PipeWire and the GNOME portal, as in a GNOME session. The
+    machine has no system bus and logind: a second private bus carries
+    python3-dbusmock's logind template, which the shell asks for."""
+
+    kind = "gnome"
+    tools = ("gnome-shell", "dbus-daemon", "pipewire", "wireplumber", "wev", "gst-launch-1.0")
+    files = ("/usr/libexec/xdg-desktop-portal", "/usr/libexec/xdg-desktop-portal-gnome",
+             "/usr/lib/python3/dist-packages/dbusmock", "/usr/lib/x86_64-linux-gnu/girepository-1.0/Atspi-2.0.typelib")
+    packages = ("gnome-shell", "mutter", "xdg-desktop-portal", "xdg-desktop-portal-gnome", "pipewire",
+                "pipewire-bin", "wireplumber", "python3-dbusmock", "python3-gi", "gir1.2-atspi-2.0",
+                "gir1.2-gst-plugins-base-1.0", "gstreamer1.0-pipewire", "wev", "xwayland")
+
+    def _start(self):
+        self.env.update({"XDG_CURRENT_DESKTOP": "GNOME", "XDG_SESSION_TYPE": "wayland",
+                         "GSETTINGS_BACKEND": "dconf"})
+        self.env["DBUS_SESSION_BUS_ADDRESS"] = self._start_bus("bus")
+        self.env["DBUS_SYSTEM_BUS_ADDRESS"] = self._start_bus("system_bus")
+        self.spawn(["/usr/bin/python3", "-m", "dbusmock", "--system", "--template", "logind"],
+                   log_name="logind.log")
+        wait_until(lambda: self.succeeds(["gdbus", "introspect", "--system", "-d", "org.freedesktop.login1", "-o",
+                                          "/org/freedesktop/login1"]), 20, step=0.2, what="the stand-in logind")
+        # New windows in the middle of the screen, where the pointer is put.
+        self.run(["gsettings", "set", "org.gnome.mutter", "center-new-windows", "true"])
+        self._start_media()
+        shell = self.spawn(["gnome-shell", "--headless", "--wayland", "--virtual-monitor", "1920x1080"],
+                           log_name="wm.log", extra_env={"WAYLAND_DISPLAY": "wayland-0"})
+        self._wait_wayland(shell, "gnome-shell")
+        self.env["WAYLAND_DISPLAY"] = "wayland-0"
+        log = os.path.join(self.rundir, "wm.log")
+
+        def display():
+            with open(log, errors="replace") as f:
+                m = re.search(r"Using public X11 display (:\d+)", f.read())
+            return m.group(1) if m else None
+
+        self.env["DISPLAY"] = wait_until(display, 30, step=0.1, what="gnome-shell's XWayland")
+        auth = [n for n in os.listdir(self.rundir) if n.startswith(".mutter-Xwaylandauth.")]
+        if auth:
+            self.env["XAUTHORITY"] = os.path.join(self.rundir, auth[0])
+        # The shell starts in its overview: leave it, as a user would, so
+        # windows get the keyboard.
+        wait_until(lambda: self.succeeds(self.LEAVE_OVERVIEW), 30, step=0.5, what="the shell's D-Bus interface")
+
+    LEAVE_OVERVIEW = ["gdbus", "call", "--session", "-d", "org.gnome.Shell", "-o", "/org/gnome/Shell", "-m",
+                      "org.freedesktop.DBus.Properties.Set", "org.gnome.Shell", "OverviewActive", "<false>"]
+
+    def leave_overview(self):
+        self.run(self.LEAVE_OVERVIEW)
+
+
+class KdeSession(PortalSession):
+    """Headless KWin (Plasma 5.27) with one 1920x1080 virtual output,
+    software-painted, PipeWire and the KDE portal. /usr/bin/kwin_wayland
+    carries a file capability that containers may refuse (exec fails with
+    EPERM): a plain copy runs instead; its name must still end in
+    kwin_wayland, or its built-in Qt platform plugin refuses to load."""
+
+    kind = "kde"
+    tools = ("kwin_wayland", "dbus-daemon", "pipewire", "wireplumber", "wev")
+    files = ("/usr/libexec/xdg-desktop-portal",
+             "/usr/lib/x86_64-linux-gnu/libexec/xdg-desktop-portal-kde")
+    packages = ("kwin-wayland", "xdg-desktop-portal", "xdg-desktop-portal-kde", "qtwayland5",
+                "plasma-workspace", "pipewire", "pipewire-bin", "wireplumber", "wev",
+                "qml-module-qtquick-layouts", "qml-module-qtquick-controls2", "qml-module-qtquick2",
+                "qml-module-qtquick-window2", "qml-module-org-kde-kirigami2", "qml-module-qtquick-templates2",
+                "qml-module-qtgraphicaleffects", "qml-module-qtquick-controls",
+                "qml-module-org-kde-kquickcontrolsaddons")
+
+    def _start(self):
+        bindir = os.path.join(self.rundir, "bin")
+        os.mkdir(bindir)
+        shutil.copy("/usr/bin/kwin_wayland", os.path.join(bindir, "kwin_wayland"))  # no file capability
+        os.chown(bindir, self.user.pw_uid, self.user.pw_gid)
+        self.env.update({"XDG_CURRENT_DESKTOP": "KDE", "XDG_SESSION_TYPE": "wayland", "QT_QPA_PLATFORM": "wayland",
+                         "KWIN_COMPOSE": "Q"})
+        self.env["DBUS_SESSION_BUS_ADDRESS"] = self._start_bus("bus")
+        self._start_media()
+        kwin = self.spawn([os.path.join(bindir, "kwin_wayland"), "--virtual", "--width", "1920", "--height", "1080",
+                           "--no-lockscreen", "--socket", "wayland-0"], log_name="wm.log")
+        self._wait_wayland(kwin, "kwin_wayland")
+        self.env["WAYLAND_DISPLAY"] = "wayland-0"
+
+
+SESSIONS = {"sway": SwaySession, "gnome": GnomeSession, "kde": KdeSession}
 
 
 def start_session(kind):
