@@ -33,7 +33,9 @@ StartupNotice NoticeFor(DesktopNotice notice)
                   "gear button of the login screen), then start Orvantis again.")};
     case DesktopNotice::RemoteControlRefused:
         return {_("Orvantis may not control this desktop"),
-                _("The desktop did not allow remote control: restart Orvantis and choose Share.\n\n"
+                _("The slide commands cannot reach this desktop's windows, because the desktop did not "
+                  "allow remote control: restart Orvantis and choose Share, with \"Allow remote "
+                  "interaction\" turned on.\n\n"
                   "Until then \"Next Slide\", \"Previous Slide\" and \"Mouse Click\" reach only programs "
                   "that run under X11 (XWayland), and the screenshots may stay black.")};
     case DesktopNotice::RemoteControlEnded:
