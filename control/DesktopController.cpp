@@ -3,7 +3,6 @@
 #include <mutex>
 #include <utility>
 
-
 #include "control/JpegEncode.h"
 #include "platform/FileReplace.h"
 
