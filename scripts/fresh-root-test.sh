@@ -15,10 +15,12 @@
 #   ORVANTIS_ROOT_TESTS  which tests run in the root: a ctest -R expression,
 #                        "all" for the whole suite (default: the server,
 #                        answers and capture tests)
-#   ORVANTIS_ROOT_CACHE  downloaded packages kept between runs (default
-#                        /var/cache/orvantis-roots/SUITE); apt checks each
-#                        against the signed package lists before using it,
-#                        and drops those the archive no longer has
+#   ORVANTIS_ROOT_CACHE  kept between runs (default /var/cache/orvantis-roots/
+#                        SUITE): the downloaded packages, which apt checks
+#                        against the signed package lists before using them
+#                        and drops once the archive no longer has them, and
+#                        a ccache of the build, whose entries are keyed on
+#                        the compiler and the preprocessed sources
 #   ORVANTIS_ROOT_KEEP   1 keeps the root (its path is printed)
 set -euo pipefail
 exec </dev/null
@@ -88,7 +90,7 @@ log "mirror $mirror, security $security"
 
 # ------------------------------------------------------- the root itself ----
 
-mkdir -p "$cache"
+mkdir -p "$cache/archives" "$cache/ccache"
 exec 9>"$cache.lock"
 flock 9   # one run per cache at a time
 
@@ -116,11 +118,13 @@ cleanup() {
 trap cleanup EXIT
 
 log "mmdebstrap $suite into $root (packages cached in $cache)"
+# dpkg skips its fsync calls in this throwaway root (force-unsafe-io).
 mmdebstrap --mode=root --variant=important --include=sudo,git,ca-certificates \
+  --dpkgopt=force-unsafe-io \
   --skip=download/empty --skip=essential/unlink \
   --setup-hook='mkdir -p "$1"/var/cache/apt/archives/' \
-  --setup-hook="sync-in $cache /var/cache/apt/archives/" \
-  --customize-hook="sync-out /var/cache/apt/archives $cache" \
+  --setup-hook="sync-in $cache/archives /var/cache/apt/archives/" \
+  --customize-hook="sync-out /var/cache/apt/archives $cache/archives" \
   "$suite" "$root" \
   "deb $mirror $suite main" "deb $mirror $suite-updates main" "deb $security $suite-security main" \
   >"$work/mmdebstrap.log" 2>&1 || { tail -n 30 "$work/mmdebstrap.log" >&2; die "mmdebstrap failed"; }
@@ -131,7 +135,9 @@ mount -t sysfs sysfs "$root/sys"
 mount --rbind /dev "$root/dev"
 mount --make-rslave "$root/dev"
 # Packages downloaded in the root land in the cache as well.
-mount --bind "$cache" "$root/var/cache/apt/archives"
+mount --bind "$cache/archives" "$root/var/cache/apt/archives"
+mkdir -p "$root/var/cache/ccache"
+mount --bind "$cache/ccache" "$root/var/cache/ccache"
 cp -L /etc/resolv.conf "$root/etc/resolv.conf"
 
 # The tree as it is here, tracked files and new ones, without build trees.
@@ -151,12 +157,19 @@ in_root 'scripts/install-deps.sh test' >"$work/install.log" 2>&1 ||
 grep -E '^(Installing|install-deps)' "$work/install.log" | cut -c1-300 >&2 || true
 phase "installing the dependencies"
 
-in_root 'scripts/build.sh -DORVANTIS_BUILD_TESTS=ON -DORVANTIS_BUILD_BENCH=OFF' >"$work/build.log" 2>&1 ||
+# ccache is the stage's own addition, not the newcomer's.
+in_root 'apt-get -o DPkg::Lock::Timeout=600 install -y -q --no-install-recommends ccache' >>"$work/install.log" 2>&1 ||
+  { tail -n 30 "$work/install.log" >&2; die "cannot install ccache in the root"; }
+in_root 'export CCACHE_DIR=/var/cache/ccache CCACHE_MAXSIZE=2G && ccache -z >/dev/null &&
+         scripts/build.sh -DORVANTIS_BUILD_TESTS=ON -DORVANTIS_BUILD_BENCH=OFF \
+           -DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache &&
+         ccache -s | grep -Ei "^ *(hits|misses)|cache hit"' >"$work/build.log" 2>&1 ||
   { tail -n 40 "$work/build.log" >&2; die "the build failed in the root"; }
 if grep -q 'warning:' "$work/build.log"; then
   grep 'warning:' "$work/build.log" >&2
   log "the build has warnings there"
 fi
+grep -Ei '^ *(hits|misses)|cache hit' "$work/build.log" | sed 's/^ */ccache: /' >&2 || true
 phase "building (tests included, benchmarks left out)"
 
 if [ "$tests" = all ]; then only=(); else only=(-R "$tests"); fi
