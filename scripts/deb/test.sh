@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# Tests the Debian package end to end, as root on a Debian 12 machine that
-# may be changed (CI): builds it (scripts/deb/build.sh: lintian must find no
-# error), installs it with dpkg, starts it the way its desktop entry does
+# Tests the Debian package end to end, as root on a Debian 12 or 13 machine
+# that may be changed (CI): builds it (scripts/deb/build.sh: lintian must find
+# no error), installs it with dpkg, starts it the way its desktop entry does
 # under a private Xvfb, fetches the page, /bg.gif and a screenshot, and
 # removes it again (tests/deb/test_deb_package.py), in a network namespace
 # of its own.
