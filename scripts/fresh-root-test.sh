@@ -44,13 +44,7 @@ phase() {   # prints the time the last phase took
 [ "$(id -u)" -eq 0 ] || die "making and entering a root needs root"
 case $suite in bookworm|trixie) ;; *) die "suite $suite: bookworm or trixie" ;; esac
 
-if ! command -v mmdebstrap >/dev/null; then
-  log "apt-get install mmdebstrap"
-  apt-get -o DPkg::Lock::Timeout=600 install -y -q --no-install-recommends mmdebstrap >/dev/null ||
-    { apt-get -o DPkg::Lock::Timeout=600 update -q >/dev/null &&
-      apt-get -o DPkg::Lock::Timeout=600 install -y -q --no-install-recommends mmdebstrap >/dev/null; } ||
-    die "cannot install mmdebstrap"
-fi
+"$repo/scripts/install-deps.sh" roots >&2
 
 # ----------------------------------------------------------- the mirror ----
 

@@ -12,6 +12,7 @@
 #               (scripts/test.sh)
 #   package     build the Debian package and check it (scripts/deb/build.sh)
 #   sanitizers  building with clang and its sanitizer runtimes (scripts/fuzz.sh)
+#   roots       making fresh Debian roots (scripts/fresh-root-test.sh)
 # ORVANTIS_WITH_SANITIZERS=1 adds the sanitizers mode to any other.
 #
 # The packages come in groups; a mode is a list of groups. A new group needs
@@ -34,6 +35,8 @@ group_package=(dpkg-dev lintian gzip python3)
 # The sanitizer builds and the fuzzer. libclang-rt-dev is the unversioned
 # name both releases carry (14 on Debian 12, 19 on Debian 13).
 group_sanitizers=(clang libclang-rt-dev)
+# Fresh Debian roots for the newcomer's path.
+group_roots=(mmdebstrap)
 
 groups_for_mode() {
   case $1 in
@@ -41,7 +44,8 @@ groups_for_mode() {
     test) echo build run test ;;
     package) echo build package ;;
     sanitizers) echo build sanitizers ;;
-    *) echo "install-deps: unknown mode '$1' (run, test, package, sanitizers)" >&2; return 1 ;;
+    roots) echo roots ;;
+    *) echo "install-deps: unknown mode '$1' (run, test, package, sanitizers, roots)" >&2; return 1 ;;
   esac
 }
 
