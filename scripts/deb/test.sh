@@ -23,6 +23,8 @@ t_start=$(date +%s)
 if [ "${ORVANTIS_DEB_SKIP_BUILD:-0}" != 1 ]; then
     "$repo/scripts/deb/build.sh"
 fi
+# The test's own tools (Xvfb, xdotool, python3): those of the test suite.
+"$repo/scripts/install-deps.sh" test >&2
 for t in Xvfb xdotool unshare python3; do
     command -v "$t" >/dev/null || { log "ERROR: $t not found (scripts/install-deps.sh)"; exit 1; }
 done
