@@ -27,23 +27,38 @@ public:
             WSACleanup();
     }
 
+    // The addresses Winsock gives this PC's own name. Windows answers that
+    // name itself: with its adapters' addresses, or with 127.0.0.1 when no
+    // network is up. Wine does so only while a route other than the
+    // loopback exists; without one it asks the host's resolver, which may
+    // not know the name at all (no address) or map it to a loopback address
+    // of its own (127.0.1.1 in a Debian hosts file). Either way no phone can
+    // reach such an address: the PC reports "127.0.0.1", as Windows does.
     std::vector<std::string> Ipv4Addresses(std::size_t max) override
     {
         std::vector<std::string> addresses;
+        if (!m_started || max == 0)
+            return addresses;
         char hostName[128];
         std::memset(hostName, 0, sizeof hostName);
-        gethostname(hostName, sizeof hostName);
-        const hostent* entry = gethostbyname(hostName);
-        if (!entry)
+        if (gethostname(hostName, sizeof hostName - 1) != 0)
             return addresses;
-        for (int i = 0; entry->h_addr_list[i] && addresses.size() < max; ++i) {
-            in_addr address;
-            std::memset(&address, 0, sizeof address);
-            std::memcpy(&address, entry->h_addr_list[i],
-                        static_cast<size_t>(entry->h_length) < sizeof address ? entry->h_length : sizeof address);
-            // inet_ntoa's text lives in a per-thread buffer: copy it at once.
-            addresses.emplace_back(inet_ntoa(address));
+        const hostent* entry = gethostbyname(hostName);
+        if (entry && entry->h_addrtype == AF_INET) {
+            for (int i = 0; entry->h_addr_list[i] && addresses.size() < max; ++i) {
+                in_addr address;
+                std::memset(&address, 0, sizeof address);
+                std::memcpy(&address, entry->h_addr_list[i],
+                            static_cast<size_t>(entry->h_length) < sizeof address ? entry->h_length
+                                                                                  : sizeof address);
+                if ((ntohl(address.s_addr) >> 24) == 127)
+                    continue;
+                // inet_ntoa's text lives in a per-thread buffer: copy it at once.
+                addresses.emplace_back(inet_ntoa(address));
+            }
         }
+        if (addresses.empty())
+            addresses.emplace_back("127.0.0.1");
         return addresses;
     }
 

@@ -5,7 +5,7 @@
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 seconds=${1:-60}
-ORVANTIS_WITH_SANITIZERS=1 "$root/scripts/install-deps.sh"
+"$root/scripts/install-deps.sh" sanitizers
 build=${ORVANTIS_FUZZ_BUILD_DIR:-$root/build-fuzz}
 CC=clang CXX=clang++ cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DORVANTIS_FUZZ=ON -DORVANTIS_ASAN=ON -DORVANTIS_BUILD_TESTS=OFF -DORVANTIS_BUILD_BENCH=OFF >/dev/null

@@ -1,7 +1,11 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds Orvantis and runs it from a working
+# Installs what is missing to build and run Orvantis (not the test tools),
+# builds the program alone (not its tests) and runs it from a working
 # directory that holds its picture files (out/run). Without a display it
-# starts a virtual one first, so the server still answers phones.
+# starts a virtual one first, so the server still answers phones. Without a
+# session bus it runs the program under a private one (dbus-run-session),
+# which ends with it: the toolkit would otherwise start a bus of its own that
+# outlives this script. Tested on Debian 12 and 13.
 #
 # Once the program listens it prints the port it took and the URLs to open
 # on the phone. Ctrl-C (or SIGTERM) ends the program, and the virtual
@@ -13,22 +17,24 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${ORVANTIS_BUILD_DIR:-$root/build}
 if [ "${ORVANTIS_NO_BUILD:-0}" != 1 ]; then
-  "$root/scripts/install-deps.sh"
-  "$root/scripts/build.sh"
+  "$root/scripts/install-deps.sh" run
+  "$root/scripts/build.sh" --program
 fi
 
 rundir=$root/out/run
 mkdir -p "$rundir"
 cp "$root"/data/* "$rundir"/
 
-app=""
+app=""      # the program's process
+runner=""   # the background job: the program, or dbus-run-session running it
 xvfb_pid=""
 stop() {
   trap - EXIT INT TERM
-  if [ -n "$app" ] && kill -0 "$app" 2>/dev/null; then
+  if [ -n "$runner" ] && kill -0 "$runner" 2>/dev/null; then
     echo "Stopping Orvantis."
-    kill "$app" 2>/dev/null || true
-    wait "$app" 2>/dev/null || true
+    kill "${app:-$runner}" 2>/dev/null || true
+    # dbus-run-session ends its bus and itself once the program has ended.
+    wait "$runner" 2>/dev/null || true
   fi
   if [ -n "$xvfb_pid" ]; then
     kill "$xvfb_pid" 2>/dev/null || true
@@ -56,8 +62,23 @@ if [ -z "${DISPLAY:-}" ]; then
 fi
 
 cd "$rundir"
-"$build/orvantis" &
-app=$!
+bus=()
+if [ -z "${DBUS_SESSION_BUS_ADDRESS:-}" ] && command -v dbus-run-session >/dev/null; then
+  bus=(dbus-run-session --)
+fi
+"${bus[@]}" "$build/orvantis" &
+runner=$!
+app=$runner
+if [ ${#bus[@]} -gt 0 ]; then
+  # The program is the runner's child once the bus is up.
+  app=""
+  for _ in $(seq 1 100); do
+    app=$(pgrep -P "$runner" -x orvantis || true)
+    [ -n "$app" ] || ! kill -0 "$runner" 2>/dev/null && break
+    sleep 0.05
+  done
+  app=${app:-$runner}
+fi
 
 # The port this very process listens on, as the system reports it: another
 # web server on port 80 answers too, but Orvantis then listens on 8888.
@@ -83,7 +104,7 @@ if [ -n "$port" ]; then
   if [ -n "$addrs" ]; then
     echo "Open on the phone:"
     for a in $addrs; do echo "  http://$a$suffix/"; done
-    echo "  http://$(hostname)$suffix/"
+    echo "  http://$(uname -n)$suffix/"
   else
     echo "Not Connected to LAN or WIFI: connect this computer to the network the phone uses."
   fi
@@ -92,7 +113,7 @@ elif kill -0 "$app" 2>/dev/null; then
   echo "Orvantis did not open port 80 or 8888 (see its window)."
 fi
 set +e
-wait "$app"
+wait "$runner"
 rc=$?
-app=""
+runner=""
 exit $rc

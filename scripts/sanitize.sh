@@ -19,7 +19,7 @@ case "$kind" in
   tsan) option=-DORVANTIS_TSAN=ON ;;
   *) echo "usage: $0 asan|tsan [ctest regex]" >&2; exit 2 ;;
 esac
-"$root/scripts/install-deps.sh"
+"$root/scripts/install-deps.sh" test
 build=$root/build-$kind
 cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$option" -DORVANTIS_BUILD_BENCH=OFF >/dev/null
 cmake --build "$build" -j"$(nproc)"

@@ -41,6 +41,14 @@ wxFont BoldSwissFont(int points, const wxString& face)
                   wxFONTENCODING_DEFAULT);
 }
 
+// The note under the logo: the port the server took and the program a
+// firewall must let through, named as the firewall lists it.
+wxString FirewallNote(int port)
+{
+    return wxString::Format(_T("Note: Make sure your firewall allows port %d and %s"), port,
+                            wxString::FromUTF8(orvantis::kProgramFileName));
+}
+
 }  // namespace
 
 OrvantisFrame::OrvantisFrame(wxWindow* parent, wxWindowID WXUNUSED(id), orvantis::Listener& listener)
@@ -111,8 +119,7 @@ OrvantisFrame::OrvantisFrame(wxWindow* parent, wxWindowID WXUNUSED(id), orvantis
     logoRow->Add(textColumn, 1, wxALL | wxEXPAND | wxALIGN_CENTER, 0);
     panelSizer->Add(logoRow, 1, wxALL | wxEXPAND | wxALIGN_CENTER, 0);
 
-    m_firewallNote = new wxStaticText(m_panel, ID_STATICTEXT7,
-                                      _("Note: Make sure your firewall allows port 80 and Orvantis.exe"),
+    m_firewallNote = new wxStaticText(m_panel, ID_STATICTEXT7, FirewallNote(80),
                                       wxDefaultPosition, wxDefaultSize, 0, _T("ID_STATICTEXT7"));
     m_firewallNote->SetFont(BoldSwissFont(9, _T("Tahoma")));
     panelSizer->Add(m_firewallNote, 1, wxALL | wxALIGN_CENTER, 5);
@@ -182,8 +189,7 @@ void OrvantisFrame::OnListening(int port)
 {
     m_serverUp = true;
     m_serverPort = port;
-    m_firewallNote->SetLabel(
-        wxString::Format(_T("Note: Make sure your firewall allows port %d and Orvantis.exe"), m_serverPort));
+    m_firewallNote->SetLabel(FirewallNote(m_serverPort));
     Refit();
     m_addressTimer.Start(2000, wxTIMER_CONTINUOUS);
 }

@@ -22,7 +22,16 @@ endforeach()
 # name, no time stamp, so the bytes do not depend on the build).
 find_program(GZIP gzip REQUIRED)
 configure_file(${pkg}/orvantis.1 ${gen}/orvantis.1 @ONLY)
-configure_file(${pkg}/changelog ${gen}/changelog COPYONLY)
+# The package version: the project's, or with the Debian release it was
+# built for appended (scripts/deb/build.sh sets it off Debian 12, the release
+# the published package is built on). The changelog's entry carries the same.
+set(ORVANTIS_DEB_VERSION ${PROJECT_VERSION} CACHE STRING "Version of the Debian package")
+file(READ ${pkg}/changelog ORVANTIS_DEB_CHANGELOG)
+string(REGEX REPLACE "^orvantis \\([^)]*\\)" "orvantis (${ORVANTIS_DEB_VERSION})"
+       ORVANTIS_DEB_CHANGELOG "${ORVANTIS_DEB_CHANGELOG}")
+file(WRITE ${gen}/changelog.new "${ORVANTIS_DEB_CHANGELOG}")
+configure_file(${gen}/changelog.new ${gen}/changelog COPYONLY)
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${pkg}/changelog)
 foreach(pair "orvantis.1:orvantis.1.gz" "changelog:changelog.gz")
   string(REPLACE ":" ";" pair ${pair})
   list(GET pair 0 in)
@@ -39,7 +48,7 @@ install(FILES ${pkg}/copyright ${gen}/changelog.gz DESTINATION share/doc/orvanti
 set(CPACK_GENERATOR DEB)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_PACKAGE_NAME orvantis)
-set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_PACKAGE_VERSION ${ORVANTIS_DEB_VERSION})
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE amd64)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)

@@ -1,10 +1,17 @@
 #!/usr/bin/env bash
-# Builds the Debian package for this machine's Debian 12 (amd64):
+# Builds the Debian package (amd64) for the Debian release this machine runs:
 #
 #   build-deb/orvantis_<version>_amd64.deb
 #
 # and checks it with lintian (fails on an error). Installs what is missing
-# first (scripts/install-deps.sh, plus dpkg-dev and lintian), which needs root.
+# for that first (scripts/install-deps.sh package: the build tools and
+# libraries, dpkg-dev, lintian; not the test tools), which needs root.
+#
+# The published package is built on Debian 12, the oldest release supported:
+# its dependencies then hold on Debian 12 and 13 alike (Debian 13's renamed
+# libwxgtk3.2-1t64 provides the old name). Built on a later release, the
+# package depends on that release's library names and does not install on an
+# older one, so its version names the release: 1.0.3+deb13 and so on.
 #
 # The program is compiled with Debian's hardening flags (dpkg-buildflags)
 # and CMake's build type None, so those flags are all it gets; the package's
@@ -27,19 +34,18 @@ log() { printf '[deb-build] %s\n' "$*" >&2; }
 die() { log "ERROR: $*"; exit 1; }
 t_start=$(date +%s)
 
-"$repo/scripts/install-deps.sh"
-missing=()
-for p in dpkg-dev lintian gzip; do
-    [ "$(dpkg-query -W -f='${db:Status-Status}' "$p" 2>/dev/null || true)" = installed ] || missing+=("$p")
-done
-if [ "${#missing[@]}" -gt 0 ]; then
-    [ "$(id -u)" -eq 0 ] || die "installing ${missing[*]} needs root"
-    log "apt-get install ${missing[*]}"
-    apt-get install -y -o DPkg::Lock::Timeout=600 --no-install-recommends "${missing[@]}" >/dev/null 2>&1 ||
-        { apt-get update -o DPkg::Lock::Timeout=600 >/dev/null 2>&1 &&
-          apt-get install -y -o DPkg::Lock::Timeout=600 --no-install-recommends "${missing[@]}" >/dev/null; } ||
-        die "cannot install ${missing[*]}"
-fi
+"$repo/scripts/install-deps.sh" package
+
+# The release the package is built for: none named on Debian 12 (the
+# published build), +debNN on any other.
+version=$(sed -n 's/^project(Orvantis VERSION \([0-9.]*\).*/\1/p' "$repo/CMakeLists.txt")
+[ -n "$version" ] || die "no project version in CMakeLists.txt"
+release=$(. /etc/os-release && echo "${ID:-}:${VERSION_ID:-}")
+case $release in
+    debian:12) ;;
+    debian:[0-9]*) version=$version+deb${release#debian:} ;;
+    *) log "release $release has no number: the version is left as it is" ;;
+esac
 
 log "configuring $build"
 mkdir -p "$build"
@@ -52,6 +58,7 @@ cmake -S "$repo" -B "$build" \
     -DCMAKE_EXE_LINKER_FLAGS="$(flags LDFLAGS)" \
     -DCMAKE_INSTALL_PREFIX=/usr \
     -DORVANTIS_DEB_PACKAGE=ON \
+    -DORVANTIS_DEB_VERSION="$version" \
     -DORVANTIS_BUILD_TESTS=OFF \
     -DORVANTIS_BUILD_BENCH=OFF >"$build/configure.log" 2>&1 ||
     { tail -n 40 "$build/configure.log" >&2; die "configure failed (log: $build/configure.log)"; }
@@ -69,7 +76,7 @@ deb=${debs[0]}
 log "$(basename "$deb"): $(dpkg-deb -f "$deb" Version), depends on $(dpkg-deb -f "$deb" Depends)"
 
 log "lintian"
-# Errors fail the build; warnings are printed (README explains those left).
+# Errors fail the build; warnings are printed (the package has none today).
 lintian --tag-display-limit 0 "$deb" | tee "$build/lintian.log" >&2 || true
 if grep -q '^E: ' "$build/lintian.log"; then
     die "lintian found errors in $(basename "$deb")"

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# Tests the Debian package end to end, as root on a Debian 12 machine that
-# may be changed (CI): builds it (scripts/deb/build.sh: lintian must find no
-# error), installs it with dpkg, starts it the way its desktop entry does
+# Tests the Debian package end to end, as root on a Debian 12 or 13 machine
+# that may be changed (CI): builds it (scripts/deb/build.sh: lintian must find
+# no error), installs it with dpkg, starts it the way its desktop entry does
 # under a private Xvfb, fetches the page, /bg.gif and a screenshot, and
 # removes it again (tests/deb/test_deb_package.py), in a network namespace
 # of its own.
@@ -23,6 +23,8 @@ t_start=$(date +%s)
 if [ "${ORVANTIS_DEB_SKIP_BUILD:-0}" != 1 ]; then
     "$repo/scripts/deb/build.sh"
 fi
+# The test's own tools (Xvfb, xdotool, python3): those of the test suite.
+"$repo/scripts/install-deps.sh" test-x11 >&2
 for t in Xvfb xdotool unshare python3; do
     command -v "$t" >/dev/null || { log "ERROR: $t not found (scripts/install-deps.sh)"; exit 1; }
 done

@@ -124,11 +124,13 @@ have_bookworm_deb_src() {
 
 # deb822 stanzas mirroring the machine's Debian archive "deb" entry for
 # bookworm (same URIs, components and Signed-By), as deb-src. The security
-# archive is left out: sources are taken from the bookworm suite only.
+# archive is left out: sources are taken from the bookworm suite only. A
+# machine with no bookworm entry (Debian 13, say, in either file format) gets
+# the default Debian archive's bookworm entry.
 deb_src_stanzas() {
-    local f=/etc/apt/sources.list.d/debian.sources
+    local f=/etc/apt/sources.list.d/debian.sources body=""
     if [ -f "$f" ]; then
-        awk '
+        body=$(awk '
             function flush(   i, n, s, keep) {
                 if (types ~ /(^|[ \t])deb([ \t]|$)/ && tolower(enabled) != "no" && uris != "") {
                     n = split(suites, s, /[ \t]+/); keep = ""
@@ -156,13 +158,12 @@ deb_src_stanzas() {
                 else if (key == "enabled") { enabled = val; gsub(/[ \t]/, "", enabled) }
             }
             END { flush() }
-        ' "$f"
-        return 0
+        ' "$f")
     fi
     # Older one-line format.
-    if [ -f /etc/apt/sources.list ] &&
+    if [ -z "$body" ] && [ -f /etc/apt/sources.list ] &&
        grep -Eq '^[[:space:]]*deb[[:space:]].*[[:space:]]bookworm([[:space:]]|$)' /etc/apt/sources.list; then
-        awk '$1 == "deb" {
+        body=$(awk '$1 == "deb" {
                 i = 2; signed = ""
                 if ($2 ~ /^\[/) {
                     for (; i <= NF; i++) {
@@ -177,10 +178,13 @@ deb_src_stanzas() {
                     if (signed != "") printf "Signed-By: %s\n", signed
                     printf "\n"
                 }
-            }' /etc/apt/sources.list
-        return 0
+            }' /etc/apt/sources.list)
     fi
-    printf 'Types: deb-src\nURIs: http://deb.debian.org/debian\nSuites: bookworm bookworm-updates\nComponents: main\nSigned-By: /usr/share/keyrings/debian-archive-keyring.gpg\n\n'
+    if [ -n "$body" ]; then
+        printf '%s\n\n' "$body"
+    else
+        printf 'Types: deb-src\nURIs: http://deb.debian.org/debian\nSuites: bookworm bookworm-updates\nComponents: main\nSigned-By: /usr/share/keyrings/debian-archive-keyring.gpg\n\n'
+    fi
 }
 
 ensure_deb_src() {

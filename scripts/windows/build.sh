@@ -10,9 +10,11 @@
 #   build-windows/tests-windows/keyprobe.exe      what the Windows tests
 #   build-windows/tests-windows/orvantis_unit_tests.exe   run under Wine
 #
-# Installs what is missing first: the MinGW-w64 compilers and the static
-# dependency prefix (scripts/windows/build-deps.sh; cached, ~3 s when built),
-# NSIS for the installer and Debian's GoogleTest sources for the unit tests.
+# Runs on Debian 12 and 13 (MinGW-w64 GCC 12 or 14); the dependencies are
+# built from Debian 12's sources on both. Installs what is missing first:
+# the MinGW-w64 compilers and the static dependency prefix
+# (scripts/windows/build-deps.sh; cached, ~3 s when built), NSIS for the
+# installer and Debian's GoogleTest sources for the unit tests.
 #
 # Environment:
 #   ORVANTIS_WIN_BUILD_DIR   build tree (default: build-windows in the tree)

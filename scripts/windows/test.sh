@@ -7,7 +7,9 @@
 #   3. makes a fresh Wine prefix in a temporary directory,
 #   4. runs each part of tests/windows/ in a network namespace of its own
 #      (scripts/in-netns.sh: loopback only, so ports 80 and 8888 are free and
-#      nothing leaves the machine), then the unit tests under Wine,
+#      nothing leaves the machine) and, as root, under the computer name
+#      orvantis-pc, which no hosts file or name server knows, as a Windows
+#      PC's name usually is; then the unit tests under Wine,
 #   5. prints the counts; the exit status is 0 only when all passed.
 #
 # Environment:
@@ -100,11 +102,20 @@ cleanup() {
 trap cleanup EXIT
 trap 'exit 130' INT TERM
 
+# Every part runs under a computer name that only the PC itself knows, as a
+# Windows PC's name usually is: no hosts file or name server here answers
+# it. The program must not depend on the host's resolver for its own name.
+# (Root only: without root the machine's name stays.)
+ns=("$repo/scripts/in-netns.sh")
+if [ "$(id -u)" -eq 0 ]; then
+    ns=(unshare -u -- sh -c 'hostname orvantis-pc && exec "$@"' in-uts "${ns[@]}")
+fi
+
 log "new Wine prefix $WINEPREFIX"
 t0=$(date +%s)
 # In a namespace of its own like every part: the wineserver it starts must
 # not outlive it into the next one.
-timeout -k 10 120 "$repo/scripts/in-netns.sh" "$repo/scripts/with-xvfb.sh" \
+timeout -k 10 120 "${ns[@]}" "$repo/scripts/with-xvfb.sh" \
     sh -c 'wineboot -i && wineserver -w' >"$tmp/wineboot.log" 2>&1 ||
     { tail -n 20 "$tmp/wineboot.log" >&2; die "wineboot -i failed"; }
 stop_wine
@@ -123,7 +134,7 @@ fi
 for part in "${parts[@]}"; do
     log "part $part"
     set +e
-    timeout -k 10 "$part_timeout" "$repo/scripts/in-netns.sh" \
+    timeout -k 10 "$part_timeout" "${ns[@]}" \
         python3 -u "$repo/tests/windows/$part" 2>&1 | tee "$tmp/${part%.py}.log"
     rc=${PIPESTATUS[0]}
     set -e
@@ -139,7 +150,7 @@ unit=$build/tests-windows/orvantis_unit_tests.exe
 if [ -f "$unit" ]; then
     log "unit tests"
     set +e
-    (cd "$tmp" && timeout -k 10 "$part_timeout" "$repo/scripts/in-netns.sh" \
+    (cd "$tmp" && timeout -k 10 "$part_timeout" "${ns[@]}" \
         wine "$unit" --gtest_output=json:unit.json) 2>&1 | tee "$tmp/unit.log" |
         grep -E '^\[  (FAILED|PASSED) |^\[==========\]|Failure$' || true
     rc=${PIPESTATUS[0]}

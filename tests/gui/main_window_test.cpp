@@ -45,7 +45,7 @@ const ExpectedText kTexts[] = {
     {"ID_STATICTEXT5", "Connect phone to the WIFI access-point that links to this computer's LAN.", 0,
      nullptr},
     {"ID_STATICTEXT6", "Or connect this computer to the same WIFI as phone.", 0, nullptr},
-    {"ID_STATICTEXT7", "Note: Make sure your firewall allows port 80 and Orvantis.exe", 9, "Tahoma"},
+    {"ID_STATICTEXT7", "Note: Make sure your firewall allows port 80 and orvantis", 9, "Tahoma"},
 };
 
 const char* const kBitmaps[] = {"ID_STATICBITMAP1", "ID_STATICBITMAP2", "ID_STATICBITMAP3"};

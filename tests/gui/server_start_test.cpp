@@ -29,7 +29,7 @@ wxStaticText* Text(OrvantisFrame* frame, const char* name)
 
 wxString FirewallNote(int port)
 {
-    return wxString::Format("Note: Make sure your firewall allows port %d and Orvantis.exe", port);
+    return wxString::Format("Note: Make sure your firewall allows port %d and orvantis", port);
 }
 
 class ServerStart : public GuiTest {};

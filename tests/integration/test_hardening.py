@@ -146,11 +146,12 @@ def paint_noise_on_the_screen():
     rnd = random.Random(1)
     bits = [rnd.getrandbits(8) for _ in range(256 * 256 // 8)]
     rows = [", ".join("0x%02x" % b for b in bits[i:i + 12]) for i in range(0, len(bits), 12)]
-    path = os.path.join(tempfile.mkdtemp(prefix="orvantis-noise-"), "noise.xbm")
-    with open(path, "w") as f:
-        f.write("#define noise_width 256\n#define noise_height 256\nstatic unsigned char noise_bits[] = {\n%s};\n"
-                % ",\n".join(rows))
-    harness.x("xsetroot", "-bitmap", path, "-fg", "#ff8040", "-bg", "#103060")
+    with tempfile.TemporaryDirectory(prefix="orvantis-noise-") as folder:
+        path = os.path.join(folder, "noise.xbm")
+        with open(path, "w") as f:
+            f.write("#define noise_width 256\n#define noise_height 256\nstatic unsigned char noise_bits[] = {\n%s};\n"
+                    % ",\n".join(rows))
+        harness.x("xsetroot", "-bitmap", path, "-fg", "#ff8040", "-bg", "#103060")
 
 
 def cpu_seconds(pid):

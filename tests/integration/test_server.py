@@ -153,8 +153,13 @@ class RunScript(unittest.TestCase):
 
     def start_script(self, env_extra, drop_display=False):
         self.home = tempfile.mkdtemp(prefix="orvantis-run-")
+        # Every process the script starts inherits this mark, also one that
+        # leaves the script's process group (a session bus daemon).
+        self.mark = "ORVANTIS_RUN_MARK=%s" % os.path.basename(self.home)
         env = harness.program_env(self.home, dict(env_extra, ORVANTIS_NO_BUILD="1",
-                                                  ORVANTIS_BUILD_DIR=harness.BUILD_DIR))
+                                                  ORVANTIS_BUILD_DIR=harness.BUILD_DIR,
+                                                  ORVANTIS_RUN_MARK=os.path.basename(self.home),
+                                                  DBUS_SESSION_BUS_ADDRESS=None))
         if drop_display:
             env.pop("DISPLAY", None)
         # A session of its own, like a terminal's foreground job: Ctrl-C is
@@ -177,8 +182,25 @@ class RunScript(unittest.TestCase):
         if self.script.poll() is None:
             os.killpg(self.script.pid, signal.SIGKILL)
             self.script.wait(10)
+        for pid in self.left_running():
+            os.kill(pid, signal.SIGKILL)
         self.script.stdout.close()
         shutil.rmtree(self.home, ignore_errors=True)
+
+    def left_running(self):
+        """The processes the script started that still run."""
+        left = []
+        for pid in filter(str.isdigit, os.listdir("/proc")):
+            try:
+                with open("/proc/%s/environ" % pid, "rb") as f:
+                    if self.mark.encode() in f.read().split(b"\0"):
+                        left.append(int(pid))
+            except OSError:
+                pass
+        return left
+
+    def assert_nothing_left_running(self):
+        wait_until(lambda: not self.left_running(), 10, what="every process the script started to end")
 
     def listener_pid(self, port):
         out = subprocess.run(["ss", "-Hltnp", "( sport = :%d )" % port], capture_output=True, text=True).stdout
@@ -196,8 +218,18 @@ class RunScript(unittest.TestCase):
             os.killpg(self.script.pid, signal.SIGINT)
             self.assertEqual(self.script.wait(15), 130)
             wait_until(lambda: not os.path.exists("/proc/%d" % app), 10, what="Orvantis to end on Ctrl-C")
+            self.assert_nothing_left_running()
         finally:
             held.close()
+
+    def test_on_a_display_without_a_session_bus_nothing_outlives_it(self):
+        # A bare X server or ssh -X: the toolkit would start a bus of its
+        # own, which would live on until the display ends.
+        out = self.start_script({})
+        self.assertIn("Orvantis is serving on port 80.", out)
+        self.script.send_signal(signal.SIGTERM)
+        self.assertEqual(self.script.wait(15), 143)
+        self.assert_nothing_left_running()
 
     def test_without_a_display_it_makes_one_and_ends_both_on_sigterm(self):
         out = self.start_script({}, drop_display=True)
@@ -211,6 +243,8 @@ class RunScript(unittest.TestCase):
         self.assertEqual(self.script.wait(15), 143)
         for pid, what in ((app, "Orvantis"), (xvfb, "the virtual display")):
             wait_until(lambda: not os.path.exists("/proc/%d" % pid), 10, what=what + " to end")
+        # No session bus was set: none may outlive the script.
+        self.assert_nothing_left_running()
 
 
 class Connections(unittest.TestCase):
