@@ -536,15 +536,6 @@ class WaylandProbe(harness.EventProbe):
             if m and "wl_pointer]" in line:
                 self.lines.put("%s %s" % ("BUTTON_DOWN" if m.group(2) == "1" else "BUTTON_UP", m.group(1)))
 
-    def stop(self):
-        self.proc.send_signal(signal.SIGTERM)
-        try:
-            self.proc.wait(5)
-        except subprocess.TimeoutExpired:
-            self.proc.kill()
-            self.proc.wait(5)
-        self.proc.stdout.close()
-
 
 def main(kind):
     """Runs a test module of sessions of `kind`; exits 77 (which ctest
