@@ -367,7 +367,7 @@ class GnomeSession(PortalSession):
              "/usr/lib/python3/dist-packages/dbusmock", "/usr/lib/x86_64-linux-gnu/girepository-1.0/Atspi-2.0.typelib")
     packages = ("gnome-shell", "mutter", "xdg-desktop-portal", "xdg-desktop-portal-gnome", "pipewire",
                 "pipewire-bin", "wireplumber", "python3-dbusmock", "python3-gi", "gir1.2-atspi-2.0",
-                "gir1.2-gst-plugins-base-1.0", "gstreamer1.0-pipewire", "wev", "xwayland")
+                "gir1.2-gst-plugins-base-1.0", "gstreamer1.0-pipewire", "gstreamer1.0-tools", "wev", "xwayland")
 
     def _start(self):
         self.env.update({"XDG_CURRENT_DESKTOP": "GNOME", "XDG_SESSION_TYPE": "wayland",
@@ -544,5 +544,7 @@ def main(kind):
     reason = skip_reason(kind)
     if reason:
         print("SKIPPED: " + reason)
-        sys.exit(77)
+        # CI installs every desktop: there a missing one is a broken
+        # install step, not a machine without it.
+        sys.exit(1 if os.environ.get("CI") == "true" else 77)
     unittest.main()
