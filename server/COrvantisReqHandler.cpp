@@ -6,6 +6,7 @@
 #include "control/DesktopController.h"
 #include "platform/InputInjector.h"
 #include "platform/SocketIo.h"
+#include "platform/ThreadEnd.h"
 #include "platform/WorkingDirectory.h"
 #include "server/RequestRouter.h"
 
@@ -36,19 +37,10 @@ private:
     bool& m_cutShort;
 };
 
-// Ends a worker's count when its thread ends: C++ runs the destructors of a
-// thread's thread_local objects after the thread function has returned and
-// the toolkit's frames are gone (on POSIX even when the toolkit ends the
-// thread with pthread_exit()).
-struct CountEndsWithThread {
-    orvantis::WorkerCount* count = nullptr;
-    ~CountEndsWithThread()
-    {
-        if (count)
-            count->Ended();
-    }
-};
-thread_local CountEndsWithThread t_countEndsWithThread;
+void EndCount(void* count)
+{
+    static_cast<orvantis::WorkerCount*>(count)->Ended();
+}
 
 }  // namespace
 
@@ -63,8 +55,9 @@ WorkerLifetime::~WorkerLifetime()
 
 void WorkerLifetime::EndCountWithThread()
 {
-    t_countEndsWithThread.count = &m_count;
-    m_endsWithThread = true;
+    // The count then ends after the toolkit's frames are gone (on POSIX even
+    // when the toolkit ends the thread with pthread_exit()).
+    m_endsWithThread = RunWhenThreadEnds(EndCount, &m_count);
 }
 }  // namespace orvantis
 
