@@ -63,6 +63,22 @@ def skip_reason(kind):
     return None
 
 
+def ensure_x11_socket_dir():
+    """/tmp/.X11-unix as a booted Debian has it (systemd-tmpfiles makes it
+    root's, mode 1777). In a fresh root nobody has made it: the first
+    XWayland of sway makes it its user's, mode 0755, and GNOME Shell 48
+    then refuses to start XWayland ("not writable")."""
+    path = "/tmp/.X11-unix"
+    try:
+        os.mkdir(path, 0o1777)
+    except FileExistsError:
+        pass
+    st = os.lstat(path)
+    if st.st_uid != 0 or st.st_mode & 0o7777 != 0o1777:
+        os.chown(path, 0, 0)
+        os.chmod(path, 0o1777)
+
+
 def session_pids(uid, rundir):
     """Every process of user `uid` whose environment names `rundir` as its
     XDG_RUNTIME_DIR: the compositor, XWayland, buses, helpers it started."""
@@ -103,6 +119,7 @@ class Session:
 
     # -- starting and stopping ------------------------------------------------
     def start(self):
+        ensure_x11_socket_dir()
         try:
             self._start()
         except BaseException:
