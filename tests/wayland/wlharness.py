@@ -379,9 +379,13 @@ class GnomeSession(PortalSession):
     python3-dbusmock's logind template, which the shell asks for."""
 
     kind = "gnome"
-    tools = ("gnome-shell", "dbus-daemon", "pipewire", "wireplumber", "wev", "gst-launch-1.0")
+    tools = ("gnome-shell", "dbus-daemon", "pipewire", "wireplumber", "wev")
+    # gnome_desktop.py's imports: the accessibility bus and GStreamer's
+    # PipeWire source, through GObject introspection.
     files = ("/usr/libexec/xdg-desktop-portal", "/usr/libexec/xdg-desktop-portal-gnome",
-             "/usr/lib/python3/dist-packages/dbusmock", "/usr/lib/x86_64-linux-gnu/girepository-1.0/Atspi-2.0.typelib")
+             "/usr/lib/python3/dist-packages/dbusmock", "/usr/lib/x86_64-linux-gnu/girepository-1.0/Atspi-2.0.typelib",
+             "/usr/lib/x86_64-linux-gnu/girepository-1.0/Gst-1.0.typelib",
+             "/usr/lib/x86_64-linux-gnu/gstreamer-1.0/libgstpipewire.so")
     packages = ("gnome-shell", "mutter", "xdg-desktop-portal", "xdg-desktop-portal-gnome", "pipewire",
                 "pipewire-bin", "wireplumber", "python3-dbusmock", "python3-gi", "gir1.2-atspi-2.0",
                 "gir1.2-gst-plugins-base-1.0", "gstreamer1.0-pipewire", "wev", "xwayland")
