@@ -360,6 +360,13 @@ class PortalSession(Session):
         return subprocess.run(self.as_user(args), env=self.user_env(), capture_output=True,
                               timeout=timeout).returncode == 0
 
+    def portal_version(self, interface):
+        """The `version` property of the desktop portal's `interface`."""
+        out = self.run(["gdbus", "call", "--session", "-d", "org.freedesktop.portal.Desktop", "-o",
+                        "/org/freedesktop/portal/desktop", "-m", "org.freedesktop.DBus.Properties.Get",
+                        interface, "version"]).decode()
+        return int(re.search(r"uint32 (\d+)", out).group(1))
+
     def session_process(self, name):
         """The pid of the session's process whose command is `name`, or None."""
         for pid in session_pids(self.user.pw_uid, self.rundir):
