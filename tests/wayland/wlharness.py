@@ -17,6 +17,7 @@ Wayland window (wev) that holds the focus and reports the keys and buttons
 it gets in the words harness.EventProbe uses.
 """
 
+import glob
 import json
 import os
 import pwd
@@ -60,7 +61,7 @@ def skip_reason(kind):
     if missing:
         return "%s session: %s not installed (scripts/install-deps.sh installs the test packages: %s)" % (
             kind, ", ".join(missing), " ".join(cls.packages))
-    return None
+    return cls.unavailable()
 
 
 def ensure_x11_socket_dir():
@@ -104,6 +105,12 @@ class Session:
     kind = None
     tools = ()      # programs the session needs on PATH
     packages = ()   # the Debian packages that bring them
+
+    @classmethod
+    def unavailable(cls):
+        """Why this machine cannot run the session although everything is
+        installed, or None."""
+        return None
 
     def __init__(self, user=TEST_USER):
         self.user = ensure_user(user)
@@ -436,7 +443,7 @@ class GnomeSession(PortalSession):
 
 
 class KdeSession(PortalSession):
-    """Headless KWin (Plasma 5.27) with one 1920x1080 virtual output,
+    """Headless KWin (Plasma 5.27 or 6) with one 1920x1080 virtual output,
     software-painted, PipeWire and the KDE portal. /usr/bin/kwin_wayland
     carries a file capability that containers may refuse (exec fails with
     EPERM): a plain copy runs instead; its name must still end in
@@ -444,28 +451,67 @@ class KdeSession(PortalSession):
 
     kind = "kde"
     tools = ("kwin_wayland", "dbus-daemon", "pipewire", "wireplumber", "wev")
-    files = ("/usr/libexec/xdg-desktop-portal",
-             "/usr/lib/x86_64-linux-gnu/libexec/xdg-desktop-portal-kde")
-    packages = ("kwin-wayland", "xdg-desktop-portal", "xdg-desktop-portal-kde", "qtwayland5",
+    # gnome_desktop.py answers Plasma 6's consent dialog.
+    files = ("/usr/libexec/xdg-desktop-portal", "/usr/lib/x86_64-linux-gnu/libexec/xdg-desktop-portal-kde",
+             "/usr/lib/x86_64-linux-gnu/girepository-1.0/Atspi-2.0.typelib")
+    packages = ("kwin-wayland", "xdg-desktop-portal", "xdg-desktop-portal-kde", "python3-gi", "gir1.2-atspi-2.0",
+                "qtwayland5",
                 "plasma-workspace", "pipewire", "pipewire-bin", "wireplumber", "wev",
                 "qml-module-qtquick-layouts", "qml-module-qtquick-controls2", "qml-module-qtquick2",
                 "qml-module-qtquick-window2", "qml-module-org-kde-kirigami2", "qml-module-qtquick-templates2",
                 "qml-module-qtgraphicaleffects", "qml-module-qtquick-controls",
                 "qml-module-org-kde-kquickcontrolsaddons")
 
+    @classmethod
+    def unavailable(cls):
+        # Plasma 6's portal casts the screen in every remote desktop session
+        # it starts, and KWin 6 casts only with OpenGL compositing, which its
+        # virtual backend has only on a DRM render node (GBM): without one
+        # KWin paints with QPainter and the portal refuses the session after
+        # its dialog ("OpenGL compositing is required for screencasting").
+        if kwin_major() >= 6 and not glob.glob("/dev/dri/renderD*"):
+            return ("kde session: KWin %d's virtual backend has OpenGL compositing only on a DRM render node and "
+                    "this machine has none (no /dev/dri/renderD*): KWin paints with QPainter, and Plasma 6's portal "
+                    "then refuses every remote desktop session (its log: \"OpenGL compositing is required for "
+                    "screencasting\"), so the program cannot get control here" % kwin_major())
+        return None
+
     def _start(self):
         bindir = os.path.join(self.rundir, "bin")
         os.mkdir(bindir)
         shutil.copy("/usr/bin/kwin_wayland", os.path.join(bindir, "kwin_wayland"))  # no file capability
         os.chown(bindir, self.user.pw_uid, self.user.pw_gid)
-        self.env.update({"XDG_CURRENT_DESKTOP": "KDE", "XDG_SESSION_TYPE": "wayland", "QT_QPA_PLATFORM": "wayland",
-                         "KWIN_COMPOSE": "Q"})
+        self.plasma = kwin_major()
+        self.env.update({"XDG_CURRENT_DESKTOP": "KDE", "XDG_SESSION_TYPE": "wayland", "QT_QPA_PLATFORM": "wayland"})
+        if self.plasma < 6:
+            self.env["KWIN_COMPOSE"] = "Q"  # KWin 6 paints with OpenGL where it can (see unavailable)
+        # KWin gives its privileged protocols (the portal's screen cast and
+        # fake input) only to programs whose desktop file asks for them, and
+        # finds those through KService's index. On Debian 13 that index is
+        # built from plasma-applications.menu, as startplasma's
+        # XDG_MENU_PREFIX says: without it the index is empty, and Plasma
+        # 6's portal refuses every remote desktop session. A cache of the
+        # session's own keeps an index built without it out of the way.
+        if os.path.exists("/etc/xdg/menus/plasma-applications.menu"):
+            self.env["XDG_MENU_PREFIX"] = "plasma-"
+        self.env["XDG_CACHE_HOME"] = os.path.join(self.rundir, "cache")
+        # Plasma 6's portal asks for consent in a dialog of Qt's, which the
+        # test answers through the accessibility bus, as on GNOME.
+        self.env["QT_LINUX_ACCESSIBILITY_ALWAYS_ON"] = "1"
         self.env["DBUS_SESSION_BUS_ADDRESS"] = self._start_bus("bus")
         self._start_media()
         kwin = self.spawn([os.path.join(bindir, "kwin_wayland"), "--virtual", "--width", "1920", "--height", "1080",
                            "--no-lockscreen", "--socket", "wayland-0"], log_name="wm.log")
         self._wait_wayland(kwin, "kwin_wayland")
         self.env["WAYLAND_DISPLAY"] = "wayland-0"
+
+
+def kwin_major():
+    """The major version of the installed KWin (5 on Debian 12, 6 on 13),
+    from the package: /usr/bin/kwin_wayland itself may not run here (see
+    KdeSession)."""
+    out = subprocess.run(["dpkg-query", "-W", "-f=${Version}", "kwin-wayland"], capture_output=True, text=True).stdout
+    return int(re.match(r"(?:\d+:)?(\d+)", out).group(1))
 
 
 SESSIONS = {"sway": SwaySession, "gnome": GnomeSession, "kde": KdeSession}
