@@ -68,7 +68,6 @@ class Portal(unittest.TestCase):
                            what="the program's next start to get remote control without the dialog")
                 status, _, _, body = parse(get(again.port, "/next"))
                 self.assertIn(b"Done Command: Next Slide", body)
-                self.assertEqual(probe.settle(quiet=1.5)[6:], ["KEY_DOWN Next", "KEY_UP Next"])
         except BaseException:
             sys.stderr.write("--- program output ---\n" + program.output() + session.describe_failure())
             if probe:
