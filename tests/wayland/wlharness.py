@@ -344,7 +344,14 @@ class PortalSession(Session):
         return "unix:path=" + path
 
     def _start_media(self):
-        self.spawn(["pipewire"], log_name="pipewire.log")
+        pipewire = self.spawn(["pipewire"], log_name="pipewire.log")
+        # WirePlumber 0.5 (Debian 13) ends at once when PipeWire's socket is
+        # not there yet ("Failed to connect to PipeWire"), and without it
+        # nothing links the program's screen stream to the desktop's.
+        wait_until(lambda: os.path.exists(os.path.join(self.rundir, "pipewire-0")) or pipewire.poll() is not None,
+                   10, step=0.05, what="PipeWire's socket")
+        if pipewire.poll() is not None:
+            raise AssertionError("pipewire ended with status %s" % pipewire.returncode)
         self.spawn(["wireplumber"], log_name="wireplumber.log")
 
     def _wait_wayland(self, proc, name, seconds=60):
