@@ -43,7 +43,7 @@ group_desktops=(sway xwayland wev grim dbus
                 gnome-shell mutter xdg-desktop-portal xdg-desktop-portal-gnome
                 pipewire pipewire-bin wireplumber
                 python3-dbusmock python3-gi gir1.2-atspi-2.0 at-spi2-core libglib2.0-bin dconf-service
-                gir1.2-gst-plugins-base-1.0 gstreamer1.0-plugins-base gstreamer1.0-pipewire gstreamer1.0-tools
+                gir1.2-gst-plugins-base-1.0 gstreamer1.0-plugins-base gstreamer1.0-pipewire
                 kwin-wayland xdg-desktop-portal-kde plasma-workspace)
 # Debian 12's KDE portal (Plasma 5.27) needs QML modules it does not pull
 # in; Debian 13's (Plasma 6) depends on its own.

@@ -7,7 +7,8 @@ introspection), inside the session's environment.
       answers it through the accessibility bus, as a screen reader would:
       "share" turns on "Allow remote interaction", picks the monitor and
       presses Share; "view" shares the screen with that switch off;
-      "cancel" presses Cancel.
+      "cancel" presses Cancel. Plasma 6's dialog (KDE's portal) has no
+      such switch: "share" presses its Share, "cancel" its Cancel.
   gnome_desktop.py window TITLE [SECONDS]
       Waits until the program shows a window or a message box titled TITLE
       (on any desktop with the accessibility bus).
@@ -81,37 +82,67 @@ def role(acc, wanted, name=None):
     return acc.get_role() == wanted and (name is None or acc.get_name() == name)
 
 
+def named(acc, wanted, name):
+    """`acc` has role `wanted` and is called `name`, whatever the case of
+    its words and its mnemonic: GNOME 43 says "Remote desktop" and names
+    its button "_Share Share", GNOME 48 says "Remote Desktop" and "Share"."""
+    if acc.get_role() != wanted:
+        return False
+    have, name = acc.get_name().replace("_", "").lower(), name.lower()
+    return have == name or have.endswith(" " + name)
+
+
+def checked(acc):
+    return acc.get_state_set().contains(Atspi.StateType.CHECKED)
+
+
 def answer(choice, seconds):
     def dialog():
-        app = application("xdg-desktop-portal-gnome")
-        if app is None:
-            return None
-        frame = find(app, lambda a: role(a, Atspi.Role.FRAME, "Remote desktop") or
-                     role(a, Atspi.Role.DIALOG, "Remote desktop"))
-        if frame is None:
-            return None
-        share = find(frame, lambda a: role(a, Atspi.Role.PUSH_BUTTON) and a.get_name().endswith("Share"))
-        cancel = find(frame, lambda a: role(a, Atspi.Role.PUSH_BUTTON) and a.get_name().endswith("Cancel"))
-        return (frame, share, cancel) if share and cancel else None
+        for portal, title in (("xdg-desktop-portal-gnome", "Remote desktop"),
+                              ("xdg-desktop-portal-kde", "Remote control requested")):
+            app = application(portal)
+            frame = app and find(app, lambda a: named(a, Atspi.Role.FRAME, title) or
+                                 named(a, Atspi.Role.DIALOG, title))
+            if frame:
+                share = find(frame, lambda a: named(a, Atspi.Role.PUSH_BUTTON, "Share"))
+                cancel = find(frame, lambda a: named(a, Atspi.Role.PUSH_BUTTON, "Cancel"))
+                if share and cancel:
+                    return portal, frame, share, cancel
+        return None
 
-    frame, share, cancel = wait_for("the remote desktop dialog", dialog, seconds)
+    portal, frame, share, cancel = wait_for("the remote desktop dialog", dialog, seconds)
     if choice == "cancel":
         cancel.do_action(0)
         return
-    interaction = find(frame, lambda a: role(a, Atspi.Role.CHECK_BOX, "Allow remote interaction"))
-    if interaction is None:
+    if portal == "xdg-desktop-portal-kde":
+        if choice != "share":
+            sys.exit("KDE's dialog has no 'Allow remote interaction' switch to leave off")
+        share.do_action(0)
+        return
+    # GNOME 48 shows the switch's row and the switch itself, both as check
+    # boxes of that name: the switch is the one that can be pressed.
+    switches = []
+    find(frame, lambda a: named(a, Atspi.Role.CHECK_BOX, "Allow remote interaction") and switches.append(a))
+    pressable = [s for s in switches if s.get_n_actions() > 0]
+    if not pressable:
         sys.exit("the dialog has no 'Allow remote interaction' switch")
     allowed = choice == "share"
-    if interaction.get_state_set().contains(Atspi.StateType.CHECKED) != allowed:
-        interaction.do_action(0)
+    if any(checked(s) for s in switches) != allowed:
+        pressable[0].do_action(0)
     wait_for("the remote interaction switch",
-             lambda: True if interaction.get_state_set().contains(Atspi.StateType.CHECKED) == allowed else None, 10)
+             lambda: True if any(checked(s) for s in switches) == allowed else None, 10)
+    # The monitor to share: a list row on GNOME 43, a toggle button on 48.
     monitors = find(frame, lambda a: role(a, Atspi.Role.LIST) and a.get_child_count() > 0 and
-                    a.get_child_at_index(0).get_name() != "Allow remote interaction")
+                    a.get_child_at_index(0).get_name().lower() != "allow remote interaction")
     if monitors is not None:
         selection = monitors.get_selection_iface()
         if selection is not None and selection.get_n_selected_children() == 0:
             selection.select_child(0)
+    else:
+        monitor = find(frame, lambda a: role(a, Atspi.Role.TOGGLE_BUTTON))
+        if monitor is not None and not (checked(monitor) or
+                                        monitor.get_state_set().contains(Atspi.StateType.PRESSED)):
+            monitor.do_action(0)
     wait_for("Share to become sensitive",
              lambda: True if share.get_state_set().contains(Atspi.StateType.SENSITIVE) else None, 10)
     share.do_action(0)

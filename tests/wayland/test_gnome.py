@@ -1,7 +1,10 @@
 """The program in a headless GNOME Shell session with XWayland, as an
 ordinary user would run it there: it asks for remote control through the
 desktop portal when it starts, and the test answers the desktop's consent
-dialog as the presenter would (through the accessibility bus)."""
+dialog as the presenter would (through the accessibility bus). Portals of
+RemoteDesktop version 2 (Debian 13) keep the consent: the dialog offers to
+remember it (on by default), and the program keeps the portal's restore
+token for the sessions that follow."""
 
 import os
 import subprocess
@@ -37,7 +40,15 @@ def no_answer(port, path):
         return True
 
 
+def token_file(program):
+    return os.path.join(program.home, ".config", "orvantis", "portal-restore-token")
+
+
 class Portal(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.keeps_consent = session.portal_version("org.freedesktop.portal.RemoteDesktop") >= 2
+
     def start_program(self):
         program = session.program()
         self.addCleanup(program.cleanup)
@@ -91,6 +102,8 @@ class Portal(unittest.TestCase):
                     # without the portal: the page answers them.
                     status, _, _, body = parse(get(program.port, "/next"))
                     self.assertIn(b"Done Command: Next Slide", body)
+                    # Nothing kept: the next start asks again.
+                    self.assertFalse(os.path.exists(token_file(program)))
                 except BaseException:
                     self.fail_with_logs()
                     raise
@@ -106,6 +119,14 @@ class Portal(unittest.TestCase):
             self.assertTrue(no_answer(program.port, "/next"))
             session.desktop("answer", "share")
             self.granted()
+            token = token_file(program)
+            if self.keeps_consent:
+                with open(token) as f:
+                    first_token = f.read().strip()
+                self.assertTrue(first_token)
+                self.assertEqual(os.stat(token).st_mode & 0o777, 0o600)
+            else:
+                self.assertFalse(os.path.exists(token))
             # The probe comes after the program's window, which would take
             # the focus from it.
             session.desktop("window", "Orvantis")
@@ -150,10 +171,16 @@ class Portal(unittest.TestCase):
             session.desktop("dismiss", LOST)
             status, _, _, body = parse(get(program.port, "/"))
             self.assertIn(b"Welcome to Orvantis", body)
-            # The next command fails and asks again.
+            # The next command fails and asks again: the dialog again, or
+            # on a portal that keeps the consent, the restore token instead,
+            # and the token the portal hands back is kept for the next start.
             self.assertTrue(no_answer(program.port, "/next"))
-            session.desktop("answer", "share")
+            if not self.keeps_consent:
+                session.desktop("answer", "share")
             self.granted(2)
+            if self.keeps_consent:
+                with open(token) as f:
+                    self.assertTrue(f.read().strip())
             # Its commands run again, and its stream sends the screen again.
             status, _, _, body = parse(get(program.port, "/next"))
             self.assertIn(b"Done Command: Next Slide", body)

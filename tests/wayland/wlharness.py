@@ -17,6 +17,7 @@ Wayland window (wev) that holds the focus and reports the keys and buttons
 it gets in the words harness.EventProbe uses.
 """
 
+import glob
 import json
 import os
 import pwd
@@ -58,9 +59,28 @@ def skip_reason(kind):
     missing = [t for t in cls.tools if shutil.which(t) is None]
     missing += [f for f in getattr(cls, "files", ()) if not os.path.exists(f)]
     if missing:
-        return "%s session: %s not installed (scripts/install-deps.sh installs the test packages: %s)" % (
+        return NOT_INSTALLED + "%s session: %s not installed (scripts/install-deps.sh installs the test packages: %s)" % (
             kind, ", ".join(missing), " ".join(cls.packages))
-    return None
+    return cls.unavailable()
+
+
+NOT_INSTALLED = "not installed: "
+
+
+def ensure_x11_socket_dir():
+    """/tmp/.X11-unix as a booted Debian has it (systemd-tmpfiles makes it
+    root's, mode 1777). In a fresh root nobody has made it: the first
+    XWayland of sway makes it its user's, mode 0755, and GNOME Shell 48
+    then refuses to start XWayland ("not writable")."""
+    path = "/tmp/.X11-unix"
+    try:
+        os.mkdir(path, 0o1777)
+    except FileExistsError:
+        pass
+    st = os.lstat(path)
+    if st.st_uid != 0 or st.st_mode & 0o7777 != 0o1777:
+        os.chown(path, 0, 0)
+        os.chmod(path, 0o1777)
 
 
 def session_pids(uid, rundir):
@@ -89,6 +109,12 @@ class Session:
     tools = ()      # programs the session needs on PATH
     packages = ()   # the Debian packages that bring them
 
+    @classmethod
+    def unavailable(cls):
+        """Why this machine cannot run the session although everything is
+        installed, or None."""
+        return None
+
     def __init__(self, user=TEST_USER):
         self.user = ensure_user(user)
         self.rundir = tempfile.mkdtemp(prefix="orvantis-%s-" % self.kind)
@@ -103,6 +129,7 @@ class Session:
 
     # -- starting and stopping ------------------------------------------------
     def start(self):
+        ensure_x11_socket_dir()
         try:
             self._start()
         except BaseException:
@@ -320,7 +347,14 @@ class PortalSession(Session):
         return "unix:path=" + path
 
     def _start_media(self):
-        self.spawn(["pipewire"], log_name="pipewire.log")
+        pipewire = self.spawn(["pipewire"], log_name="pipewire.log")
+        # WirePlumber 0.5 (Debian 13) ends at once when PipeWire's socket is
+        # not there yet ("Failed to connect to PipeWire"), and without it
+        # nothing links the program's screen stream to the desktop's.
+        wait_until(lambda: os.path.exists(os.path.join(self.rundir, "pipewire-0")) or pipewire.poll() is not None,
+                   10, step=0.05, what="PipeWire's socket")
+        if pipewire.poll() is not None:
+            raise AssertionError("pipewire ended with status %s" % pipewire.returncode)
         self.spawn(["wireplumber"], log_name="wireplumber.log")
 
     def _wait_wayland(self, proc, name, seconds=60):
@@ -343,6 +377,13 @@ class PortalSession(Session):
         return subprocess.run(self.as_user(args), env=self.user_env(), capture_output=True,
                               timeout=timeout).returncode == 0
 
+    def portal_version(self, interface):
+        """The `version` property of the desktop portal's `interface`."""
+        out = self.run(["gdbus", "call", "--session", "-d", "org.freedesktop.portal.Desktop", "-o",
+                        "/org/freedesktop/portal/desktop", "-m", "org.freedesktop.DBus.Properties.Get",
+                        interface, "version"]).decode()
+        return int(re.search(r"uint32 (\d+)", out).group(1))
+
     def session_process(self, name):
         """The pid of the session's process whose command is `name`, or None."""
         for pid in session_pids(self.user.pw_uid, self.rundir):
@@ -362,12 +403,16 @@ class GnomeSession(PortalSession):
     python3-dbusmock's logind template, which the shell asks for."""
 
     kind = "gnome"
-    tools = ("gnome-shell", "dbus-daemon", "pipewire", "wireplumber", "wev", "gst-launch-1.0")
+    tools = ("gnome-shell", "dbus-daemon", "pipewire", "wireplumber", "wev")
+    # gnome_desktop.py's imports: the accessibility bus and GStreamer's
+    # PipeWire source, through GObject introspection.
     files = ("/usr/libexec/xdg-desktop-portal", "/usr/libexec/xdg-desktop-portal-gnome",
-             "/usr/lib/python3/dist-packages/dbusmock", "/usr/lib/x86_64-linux-gnu/girepository-1.0/Atspi-2.0.typelib")
+             "/usr/lib/python3/dist-packages/dbusmock", "/usr/lib/x86_64-linux-gnu/girepository-1.0/Atspi-2.0.typelib",
+             "/usr/lib/x86_64-linux-gnu/girepository-1.0/Gst-1.0.typelib",
+             "/usr/lib/x86_64-linux-gnu/gstreamer-1.0/libgstpipewire.so")
     packages = ("gnome-shell", "mutter", "xdg-desktop-portal", "xdg-desktop-portal-gnome", "pipewire",
                 "pipewire-bin", "wireplumber", "python3-dbusmock", "python3-gi", "gir1.2-atspi-2.0",
-                "gir1.2-gst-plugins-base-1.0", "gstreamer1.0-pipewire", "gstreamer1.0-tools", "wev", "xwayland")
+                "gir1.2-gst-plugins-base-1.0", "gstreamer1.0-pipewire", "wev", "xwayland")
 
     def _start(self):
         self.env.update({"XDG_CURRENT_DESKTOP": "GNOME", "XDG_SESSION_TYPE": "wayland",
@@ -408,7 +453,7 @@ class GnomeSession(PortalSession):
 
 
 class KdeSession(PortalSession):
-    """Headless KWin (Plasma 5.27) with one 1920x1080 virtual output,
+    """Headless KWin (Plasma 5.27 or 6) with one 1920x1080 virtual output,
     software-painted, PipeWire and the KDE portal. /usr/bin/kwin_wayland
     carries a file capability that containers may refuse (exec fails with
     EPERM): a plain copy runs instead; its name must still end in
@@ -416,28 +461,67 @@ class KdeSession(PortalSession):
 
     kind = "kde"
     tools = ("kwin_wayland", "dbus-daemon", "pipewire", "wireplumber", "wev")
-    files = ("/usr/libexec/xdg-desktop-portal",
-             "/usr/lib/x86_64-linux-gnu/libexec/xdg-desktop-portal-kde")
-    packages = ("kwin-wayland", "xdg-desktop-portal", "xdg-desktop-portal-kde", "qtwayland5",
+    # gnome_desktop.py answers Plasma 6's consent dialog.
+    files = ("/usr/libexec/xdg-desktop-portal", "/usr/lib/x86_64-linux-gnu/libexec/xdg-desktop-portal-kde",
+             "/usr/lib/x86_64-linux-gnu/girepository-1.0/Atspi-2.0.typelib")
+    packages = ("kwin-wayland", "xdg-desktop-portal", "xdg-desktop-portal-kde", "python3-gi", "gir1.2-atspi-2.0",
+                "qtwayland5",
                 "plasma-workspace", "pipewire", "pipewire-bin", "wireplumber", "wev",
                 "qml-module-qtquick-layouts", "qml-module-qtquick-controls2", "qml-module-qtquick2",
                 "qml-module-qtquick-window2", "qml-module-org-kde-kirigami2", "qml-module-qtquick-templates2",
                 "qml-module-qtgraphicaleffects", "qml-module-qtquick-controls",
                 "qml-module-org-kde-kquickcontrolsaddons")
 
+    @classmethod
+    def unavailable(cls):
+        # Plasma 6's portal casts the screen in every remote desktop session
+        # it starts, and KWin 6 casts only with OpenGL compositing, which its
+        # virtual backend has only on a DRM render node (GBM): without one
+        # KWin paints with QPainter and the portal refuses the session after
+        # its dialog ("OpenGL compositing is required for screencasting").
+        if kwin_major() >= 6 and not glob.glob("/dev/dri/renderD*"):
+            return ("kde session: KWin %d's virtual backend has OpenGL compositing only on a DRM render node and "
+                    "this machine has none (no /dev/dri/renderD*): KWin paints with QPainter, and Plasma 6's portal "
+                    "then refuses every remote desktop session (its log: \"OpenGL compositing is required for "
+                    "screencasting\"), so the program cannot get control here" % kwin_major())
+        return None
+
     def _start(self):
         bindir = os.path.join(self.rundir, "bin")
         os.mkdir(bindir)
         shutil.copy("/usr/bin/kwin_wayland", os.path.join(bindir, "kwin_wayland"))  # no file capability
         os.chown(bindir, self.user.pw_uid, self.user.pw_gid)
-        self.env.update({"XDG_CURRENT_DESKTOP": "KDE", "XDG_SESSION_TYPE": "wayland", "QT_QPA_PLATFORM": "wayland",
-                         "KWIN_COMPOSE": "Q"})
+        self.plasma = kwin_major()
+        self.env.update({"XDG_CURRENT_DESKTOP": "KDE", "XDG_SESSION_TYPE": "wayland", "QT_QPA_PLATFORM": "wayland"})
+        if self.plasma < 6:
+            self.env["KWIN_COMPOSE"] = "Q"  # KWin 6 paints with OpenGL where it can (see unavailable)
+        # KWin gives its privileged protocols (the portal's screen cast and
+        # fake input) only to programs whose desktop file asks for them, and
+        # finds those through KService's index. On Debian 13 that index is
+        # built from plasma-applications.menu, as startplasma's
+        # XDG_MENU_PREFIX says: without it the index is empty, and Plasma
+        # 6's portal refuses every remote desktop session. A cache of the
+        # session's own keeps an index built without it out of the way.
+        if os.path.exists("/etc/xdg/menus/plasma-applications.menu"):
+            self.env["XDG_MENU_PREFIX"] = "plasma-"
+        self.env["XDG_CACHE_HOME"] = os.path.join(self.rundir, "cache")
+        # Plasma 6's portal asks for consent in a dialog of Qt's, which the
+        # test answers through the accessibility bus, as on GNOME.
+        self.env["QT_LINUX_ACCESSIBILITY_ALWAYS_ON"] = "1"
         self.env["DBUS_SESSION_BUS_ADDRESS"] = self._start_bus("bus")
         self._start_media()
         kwin = self.spawn([os.path.join(bindir, "kwin_wayland"), "--virtual", "--width", "1920", "--height", "1080",
                            "--no-lockscreen", "--socket", "wayland-0"], log_name="wm.log")
         self._wait_wayland(kwin, "kwin_wayland")
         self.env["WAYLAND_DISPLAY"] = "wayland-0"
+
+
+def kwin_major():
+    """The major version of the installed KWin (5 on Debian 12, 6 on 13),
+    from the package: /usr/bin/kwin_wayland itself may not run here (see
+    KdeSession)."""
+    out = subprocess.run(["dpkg-query", "-W", "-f=${Version}", "kwin-wayland"], capture_output=True, text=True).stdout
+    return int(re.match(r"(?:\d+:)?(\d+)", out).group(1))
 
 
 SESSIONS = {"sway": SwaySession, "gnome": GnomeSession, "kde": KdeSession}
@@ -546,5 +630,6 @@ def main(kind):
         print("SKIPPED: " + reason)
         # CI installs every desktop: there a missing one is a broken
         # install step, not a machine without it.
-        sys.exit(1 if os.environ.get("CI") == "true" else 77)
+        missing = reason.startswith(NOT_INSTALLED)
+        sys.exit(1 if missing and os.environ.get("CI") == "true" else 77)
     unittest.main()
