@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Tests the Windows build under Wine:
 #
-#   1. installs what is missing (wine64, Xvfb, xdotool, djpeg, ss),
+#   1. installs what is missing (wine64, Xvfb, xdotool, xprop, djpeg, ss),
 #   2. builds orvantis.exe, the package and the test programs
 #      (scripts/windows/build.sh; a few seconds when nothing changed),
 #   3. makes a fresh Wine prefix in a temporary directory,
@@ -41,7 +41,7 @@ t_start=$(date +%s)
 
 # Debian 12: the "wine" package holds the wrapper and wineserver; wine64 the
 # 64-bit loader it runs (/usr/lib/wine/wine64). No 32-bit Wine is needed.
-need_pkgs=(wine wine64 xvfb xdotool libjpeg-turbo-progs iproute2 util-linux python3)
+need_pkgs=(wine wine64 xvfb xdotool x11-utils libjpeg-turbo-progs iproute2 util-linux python3)
 missing=()
 for p in "${need_pkgs[@]}"; do
     [ "$(dpkg-query -W -f='${db:Status-Status}' "$p" 2>/dev/null || true)" = installed ] || missing+=("$p")
@@ -55,7 +55,7 @@ if [ "${#missing[@]}" -gt 0 ]; then
             { tail -n 20 /tmp/orvantis-wintest-apt.log >&2; die "apt-get install failed"; }
     fi
 fi
-for t in wine wineserver wineboot Xvfb xdotool djpeg ss unshare timeout; do
+for t in wine wineserver wineboot Xvfb xdotool xprop djpeg ss unshare timeout; do
     command -v "$t" >/dev/null || die "$t not found"
 done
 
