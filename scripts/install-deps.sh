@@ -119,7 +119,8 @@ done
 if [ ${#unknown[@]} -gt 0 ]; then
   release=$(. /etc/os-release 2>/dev/null && echo "${PRETTY_NAME:-this system}")
   echo "install-deps: no installable package ${unknown[*]} in the apt sources of $release" >&2
-  echo "install-deps: (Debian 12 and 13 are the tested releases; check /etc/apt/sources.list*)" >&2
+  echo "install-deps: (Debian 12 and 13 are the tested releases; check /etc/apt/sources.list*, and that" >&2
+  echo "install-deps: 'apt-get update' above could fetch the package lists: without a network it warns only)" >&2
   exit 1
 fi
 

@@ -7,6 +7,7 @@ remember it (on by default), and the program keeps the portal's restore
 token for the sessions that follow."""
 
 import os
+import shutil
 import subprocess
 import sys
 import tempfile
@@ -146,6 +147,7 @@ class Portal(unittest.TestCase):
             status, _, headers, jpeg = parse(get(program.port, "/getss1", timeout=30))
             self.assertEqual(status, "HTTP/1.1 200 OK")
             tmp = tempfile.mkdtemp(prefix="orvantis-gnome-")
+            self.addCleanup(shutil.rmtree, tmp, True)
             os.chown(tmp, session.user.pw_uid, session.user.pw_gid)
             with open(os.path.join(tmp, "program.jpg"), "wb") as f:
                 f.write(jpeg)

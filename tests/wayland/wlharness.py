@@ -83,6 +83,38 @@ def ensure_x11_socket_dir():
         os.chmod(path, 0o1777)
 
 
+def ensure_logind_dirs():
+    """/run/systemd/{seats,sessions,users} as a booted Debian has them. A
+    fresh root has none: WirePlumber 0.4 (Debian 12) watches them for
+    logind, ends at start when they are missing, and nothing then links the
+    program's screen stream to the desktop's."""
+    for name in ("seats", "sessions", "users"):
+        os.makedirs(os.path.join("/run/systemd", name), exist_ok=True)
+
+
+def remove_stale_x_locks(uid):
+    """The lock files and sockets of X servers of user `uid` that have
+    ended (XWayland stopped with its session leaves them in /tmp). A live
+    server's stay: sessions of the same user may overlap."""
+    for lock in glob.glob("/tmp/.X*-lock"):
+        try:
+            if os.lstat(lock).st_uid != uid:
+                continue
+            with open(lock) as f:
+                os.kill(int(f.read().strip()), 0)
+            continue
+        except ProcessLookupError:
+            pass
+        except (OSError, ValueError):
+            continue
+        display = os.path.basename(lock)[len(".X"):-len("-lock")]
+        for path in (lock, "/tmp/.X11-unix/X" + display):
+            try:
+                os.unlink(path)
+            except OSError:
+                pass
+
+
 def session_pids(uid, rundir):
     """Every process of user `uid` whose environment names `rundir` as its
     XDG_RUNTIME_DIR: the compositor, XWayland, buses, helpers it started."""
@@ -130,6 +162,7 @@ class Session:
     # -- starting and stopping ------------------------------------------------
     def start(self):
         ensure_x11_socket_dir()
+        ensure_logind_dirs()
         try:
             self._start()
         except BaseException:
@@ -178,6 +211,7 @@ class Session:
             log.close()
         self.procs, self.logs = [], []
         shutil.rmtree(self.rundir, ignore_errors=True)
+        remove_stale_x_locks(self.user.pw_uid)
 
     def describe_failure(self):
         """The tail of every log the session wrote, for a failed test."""
