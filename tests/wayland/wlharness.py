@@ -51,20 +51,23 @@ def ensure_user(name=TEST_USER):
     return pwd.getpwnam(name)
 
 
+def not_installed(kind):
+    """What a session of this kind lacks on this machine, with the packages
+    that bring it, or None."""
+    cls = SESSIONS[kind]
+    missing = [t for t in cls.tools if shutil.which(t) is None]
+    missing += [f for f in getattr(cls, "files", ()) if not os.path.exists(f)]
+    if not missing:
+        return None
+    return "%s session: %s not installed (scripts/install-deps.sh installs the test packages: %s)" % (
+        kind, ", ".join(missing), " ".join(cls.packages))
+
+
 def skip_reason(kind):
     """Why a session of this kind cannot run on this machine, or None."""
     if os.geteuid() != 0:
         return "needs root: the desktop runs as an ordinary user the test creates"
-    cls = SESSIONS[kind]
-    missing = [t for t in cls.tools if shutil.which(t) is None]
-    missing += [f for f in getattr(cls, "files", ()) if not os.path.exists(f)]
-    if missing:
-        return NOT_INSTALLED + "%s session: %s not installed (scripts/install-deps.sh installs the test packages: %s)" % (
-            kind, ", ".join(missing), " ".join(cls.packages))
-    return cls.unavailable()
-
-
-NOT_INSTALLED = "not installed: "
+    return not_installed(kind) or SESSIONS[kind].unavailable()
 
 
 def ensure_x11_socket_dir():
@@ -674,6 +677,6 @@ def main(kind):
         print("SKIPPED: " + reason)
         # CI installs every desktop: there a missing one is a broken
         # install step, not a machine without it.
-        missing = reason.startswith(NOT_INSTALLED)
-        sys.exit(1 if missing and os.environ.get("CI") == "true" else 77)
+        broken_install = os.environ.get("CI") == "true" and reason == not_installed(kind)
+        sys.exit(1 if broken_install else 77)
     unittest.main()
